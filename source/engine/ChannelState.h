@@ -1,0 +1,41 @@
+#pragma once
+
+#include "BandParameters.h"
+#include "StftConstants.h"
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace varnelle
+{
+
+/** Smoothed linear gain per band and bin; 1.0 after a reset. */
+using BandGainMemory = std::array<std::vector<float>, numBands>;
+
+/** One channel's STFT record. Owned and used by the audio thread only.
+
+    After a sample is stored, inputRing[writePosition] is the oldest of the last fftSize samples,
+    so reading the ring from writePosition onwards gives the frame in time order. The two
+    accumulators are indexed by absolute sample index modulo accumulatorSize.
+*/
+struct ChannelState
+{
+    std::vector<float> inputRing;
+    std::vector<float> outputAccumulator;    // overlap-added, synthesis-windowed output
+    std::vector<float> windowSumAccumulator; // overlap-added synthesis × analysis window
+    BandGainMemory bandGains;
+    std::vector<std::complex<float>> timeBuffer;     // windowed frame, then inverse FFT output
+    std::vector<std::complex<float>> spectrumBuffer; // forward FFT output, gains applied in place
+    int writePosition = 0;
+    std::int64_t samplesWritten = 0;
+};
+
+/** Sizes every vector of a fresh record, then resets it. Allocates. */
+void initChannelState (ChannelState& state);
+
+/** Silence and unity gains without reallocating. */
+void resetChannelState (ChannelState& state) noexcept;
+
+} // namespace varnelle

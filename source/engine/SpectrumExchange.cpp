@@ -1,0 +1,46 @@
+#include "SpectrumExchange.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace varnelle
+{
+
+void SpectrumExchange::publish (const float* before, const float* after) noexcept
+{
+    {
+        const juce::SpinLock::ScopedLockType lock (spectrumLock);
+        std::copy (before, before + numDisplayBins, spectrumBefore);
+        std::copy (after, after + numDisplayBins, spectrumAfter);
+    }
+    spectrumFrameCounter.fetch_add (1);
+}
+
+bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept
+{
+    const int count = spectrumFrameCounter.load();
+    if (count == lastSeenFrame)
+        return false;
+
+    {
+        const juce::SpinLock::ScopedLockType lock (spectrumLock);
+        std::copy (spectrumBefore, spectrumBefore + numDisplayBins, before);
+        std::copy (spectrumAfter, spectrumAfter + numDisplayBins, after);
+    }
+    lastSeenFrame = count;
+    return true;
+}
+
+void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept
+{
+    for (int i = 0; i < numDisplayBins; ++i)
+    {
+        const float scale = i == 0 ? 1.0f / 2048.0f : 1.0f / 1024.0f;
+        const float m = std::hypot (spectrum[i].real(), spectrum[i].imag()) * scale + 1.0e-9f;
+        const float db = m > 0.0f ? std::max (20.0f * std::log10 (m), -100.0f) : -100.0f;
+        const float value = (db + 100.0f) / 100.0f;
+        out[i] = value < 0.0f ? 0.0f : std::min (value, 1.0f);
+    }
+}
+
+} // namespace varnelle

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "StftConstants.h"
+
+#include <juce_core/juce_core.h>
+
+#include <atomic>
+#include <complex>
+
+namespace varnelle
+{
+
+/** Hands the display the before/after views of channel 0's latest analysis frame.
+
+    The audio thread publishes a pair once per frame; the message thread fetches the newest
+    pair from its timer. `spectrumLock` is held only for the two 4 KB copies on either side,
+    so the audio thread waits at most for one copy by the reader. Pairs the reader did not
+    fetch are overwritten; a reader must accept seeing the same pair twice.
+*/
+class SpectrumExchange
+{
+public:
+    /** Audio thread: stores a pair (numDisplayBins values each) and counts it. */
+    void publish (const float* before, const float* after) noexcept;
+
+    /** Message thread: copies the newest pair into the caller's buffers if it is newer than
+        `lastSeenFrame`, and updates `lastSeenFrame`. Returns false and copies nothing otherwise. */
+    bool fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept;
+
+    int getFrameCount() const noexcept { return spectrumFrameCounter.load(); }
+
+private:
+    mutable juce::SpinLock spectrumLock;
+    float spectrumBefore[numDisplayBins] = {};
+    float spectrumAfter[numDisplayBins] = {};
+    std::atomic<int> spectrumFrameCounter{0};
+};
+
+/** Display values of bins 0..numDisplayBins-1: (dB + 100) / 100 limited to 0..1, on the
+    band gain computer's level scale. */
+void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept;
+
+} // namespace varnelle

@@ -1,0 +1,130 @@
+#include "VarnelleAudioProcessor.h"
+
+#include "StatePersistence.h"
+#include "editor/VarnelleAudioProcessorEditor.h"
+
+VarnelleAudioProcessor::VarnelleAudioProcessor()
+    : juce::AudioProcessor (BusesProperties()
+                                .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                                .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      parameters (*this, nullptr, "Parameters", createParameterLayout()),
+      engine (bandParams, &spectrumExchange)
+{
+    cacheBandParamPointers();
+    setLatencySamples (varnelle::latencySamples);
+}
+
+VarnelleAudioProcessor::~VarnelleAudioProcessor() = default;
+
+const juce::String VarnelleAudioProcessor::getName() const
+{
+    return "Varnelle";
+}
+
+void VarnelleAudioProcessor::prepareToPlay (double sampleRate, int)
+{
+    setLatencySamples (varnelle::latencySamples);
+    engine.prepare (sampleRate, juce::jmax (getTotalNumInputChannels(), getTotalNumOutputChannels()));
+}
+
+void VarnelleAudioProcessor::releaseResources()
+{
+    engine.reset();
+}
+
+void VarnelleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const juce::ScopedNoDenormals noDenormals;
+
+    const int numSamples = buffer.getNumSamples();
+    const int numInputs = juce::jmin (getTotalNumInputChannels(), buffer.getNumChannels());
+    for (int ch = numInputs; ch < buffer.getNumChannels(); ++ch)
+        buffer.clear (ch, 0, numSamples);
+
+    // A host that skips prepareToPlay gets silence rather than a crash.
+    if (!engine.isPrepared())
+    {
+        buffer.clear();
+        return;
+    }
+
+    engine.ensureChannels (numInputs);
+    for (int ch = 0; ch < numInputs; ++ch)
+        engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);
+}
+
+double VarnelleAudioProcessor::getTailLengthSeconds() const
+{
+    return 0.0;
+}
+bool VarnelleAudioProcessor::acceptsMidi() const
+{
+    return false;
+}
+bool VarnelleAudioProcessor::producesMidi() const
+{
+    return false;
+}
+
+juce::AudioProcessorEditor* VarnelleAudioProcessor::createEditor()
+{
+    return new VarnelleAudioProcessorEditor (*this);
+}
+
+bool VarnelleAudioProcessor::hasEditor() const
+{
+    return true;
+}
+
+int VarnelleAudioProcessor::getNumPrograms()
+{
+    return 1;
+}
+int VarnelleAudioProcessor::getCurrentProgram()
+{
+    return 0;
+}
+void VarnelleAudioProcessor::setCurrentProgram (int) {}
+const juce::String VarnelleAudioProcessor::getProgramName (int)
+{
+    return {};
+}
+void VarnelleAudioProcessor::changeProgramName (int, const juce::String&) {}
+
+void VarnelleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    varnelle::writeStateBlock (parameters, destData);
+}
+
+void VarnelleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    varnelle::restoreStateBlock (parameters, data, sizeInBytes);
+}
+
+bool VarnelleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto output = layouts.getMainOutputChannelSet();
+    if (output != juce::AudioChannelSet::mono() && output != juce::AudioChannelSet::stereo())
+        return false;
+    return layouts.getMainInputChannelSet() == output;
+}
+
+bool VarnelleAudioProcessor::getLatestSpectra (float* before, float* after, int& lastSeenFrame)
+{
+    return spectrumExchange.fetchLatest (before, after, lastSeenFrame);
+}
+
+juce::AudioProcessorValueTreeState::ParameterLayout VarnelleAudioProcessor::createParameterLayout()
+{
+    return varnelle::createBandParameterLayout();
+}
+
+void VarnelleAudioProcessor::cacheBandParamPointers()
+{
+    bandParams = varnelle::findBandParamPointers (parameters);
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new VarnelleAudioProcessor();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "BandParameters.h"
+#include "SpectrumExchange.h"
+#include "StftEngine.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+/** The plug-in's audio processor: identity, buses, the 55 band parameters, state, and the
+    STFT engine that does the signal work.
+
+    Threads: the host's audio thread calls prepareToPlay, processBlock and releaseResources
+    (never concurrently). The message thread builds the editor, which reads `parameters` and
+    polls getLatestSpectra. State save and restore may come from any thread; the parameter
+    tree's lock serialises them. The audio thread reads parameters only through `bandParams`.
+*/
+class VarnelleAudioProcessor : public juce::AudioProcessor
+{
+public:
+    VarnelleAudioProcessor();
+    ~VarnelleAudioProcessor() override;
+
+    const juce::String getName() const override;
+
+    void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlock;
+
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    /** Message thread: copies the newest before/after display spectra (1024 values each) if
+        a pair newer than `lastSeenFrame` exists. */
+    bool getLatestSpectra (float* before, float* after, int& lastSeenFrame);
+
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
+    /** The sample rate the engine computes with: 44100 until prepared. */
+    double getCurrentSampleRate() const noexcept { return engine.getSampleRate(); }
+    const varnelle::StftEngine& getEngine() const noexcept { return engine; }
+    const varnelle::BandParamPointers& getBandParams() const noexcept { return bandParams; }
+
+    juce::AudioProcessorValueTreeState parameters;
+
+private:
+    void cacheBandParamPointers();
+
+    varnelle::BandParamPointers bandParams{};
+    varnelle::SpectrumExchange spectrumExchange;
+    varnelle::StftEngine engine;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessor)
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "engine/VarnelleAudioProcessor.h"
+
+#include <memory>
+#include <vector>
+
+namespace varnelle::test
+{
+
+/** A processor with matching mono or stereo buses, prepared at `sampleRate`. */
+std::unique_ptr<VarnelleAudioProcessor> makePreparedProcessor (int numChannels, double sampleRate = 48000.0,
+                                                               int blockSize = 512);
+
+/** Sets a parameter in real units the way a host does (normalised, with notification). */
+void setParameter (VarnelleAudioProcessor& processor, const juce::String& id, float realValue);
+
+/** Runs `audio` (one vector per channel, modified in place) through the processor in blocks
+    of the given sizes, cycling through `blockSizes`. */
+void processInBlocks (VarnelleAudioProcessor& processor, std::vector<std::vector<float>>& audio,
+                      const std::vector<int>& blockSizes);
+
+std::vector<float> makeSine (double frequencyHz, double sampleRate, int numSamples, float amplitude = 0.5f);
+std::vector<float> makeWhiteNoise (int numSamples, float amplitude, juce::int64 seed);
+std::vector<float> makePinkNoise (int numSamples, float amplitude, juce::int64 seed);
+
+/** RMS level in dB of samples [start, end). */
+double rmsDb (const std::vector<float>& samples, int start, int end);
+
+} // namespace varnelle::test
