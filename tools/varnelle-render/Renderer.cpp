@@ -1,0 +1,557 @@
+#include "Renderer.h"
+
+#include "engine/StatePersistence.h"
+#include "engine/StftConstants.h"
+#include "engine/VarnelleAudioProcessor.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace
+{
+// Many times the size of any block the plug-in writes; a bigger file is something else, and
+// would not fit the int-sized restore call anyway.
+constexpr juce::int64 maxStateFileBytes = 16 * 1024 * 1024;
+
+// Short renders finish before a progress line would be read.
+constexpr double minSecondsForProgress = 5.0;
+
+juce::Result fail (const juce::String& message)
+{
+    return juce::Result::fail (message);
+}
+
+juce::File resolvePath (const juce::String& path)
+{
+    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
+}
+
+juce::String quoted (const juce::String& path)
+{
+    return "'" + path + "'";
+}
+
+juce::String formatNumber (double value)
+{
+    char text[32];
+    std::snprintf (text, sizeof (text), "%g", value);
+    return text;
+}
+
+// Says what is wrong with an input in the user's terms before a reader gives a vaguer answer.
+juce::Result checkReadableFile (const juce::File& file, const juce::String& path)
+{
+    if (file.isDirectory())
+        return fail (quoted (path) + " is a folder, not a file");
+
+    if (!file.existsAsFile())
+        return fail (quoted (path) + " does not exist");
+
+    juce::FileInputStream stream (file);
+    if (stream.failedToOpen())
+        return fail ("cannot open " + quoted (path) + ": " + stream.getStatus().getErrorMessage());
+
+    return juce::Result::ok();
+}
+
+/** An output written under a temporary name in its target's folder. The target is replaced
+    only by commit(), so a failed or interrupted run leaves any existing file as it was; the
+    temporary file is deleted when this object goes away. */
+class PendingOutput
+{
+public:
+    PendingOutput (const juce::String& pathAsTyped)
+        : path (pathAsTyped), temporary (resolvePath (pathAsTyped))
+    {
+    }
+
+    juce::Result open()
+    {
+        const auto target = temporary.getTargetFile();
+        if (target.isDirectory())
+            return fail ("cannot write " + quoted (path) + ": it is a folder");
+
+        if (!target.getParentDirectory().isDirectory())
+            return fail ("cannot write " + quoted (path) + ": the folder " +
+                         quoted (target.getParentDirectory().getFullPathName()) + " does not exist");
+
+        stream = std::make_unique<juce::FileOutputStream> (temporary.getFile());
+        if (stream->failedToOpen())
+        {
+            const auto reason = stream->getStatus().getErrorMessage();
+            stream.reset();
+            return fail ("cannot write " + quoted (path) + ": " + reason);
+        }
+
+        return juce::Result::ok();
+    }
+
+    /** Flushes and closes the stream, if it is still owned here. */
+    juce::Result close()
+    {
+        if (stream == nullptr)
+            return juce::Result::ok();
+
+        stream->flush();
+        const auto status = stream->getStatus();
+        stream.reset();
+
+        if (status.failed())
+            return fail ("cannot write " + quoted (path) + ": " + status.getErrorMessage());
+
+        return juce::Result::ok();
+    }
+
+    juce::Result commit()
+    {
+        if (!temporary.overwriteTargetFileWithTemporary())
+            return fail ("cannot replace " + quoted (path) + " with the finished file");
+
+        return juce::Result::ok();
+    }
+
+    const juce::String& getPath() const noexcept { return path; }
+    juce::File getTemporaryFile() const { return temporary.getFile(); }
+
+    /** The open stream; whoever takes it over (an audio writer) closes it. */
+    std::unique_ptr<juce::FileOutputStream> stream;
+
+private:
+    juce::String path;
+    juce::TemporaryFile temporary;
+};
+
+juce::Result loadState (VarnelleAudioProcessor& processor, const juce::String& path)
+{
+    const auto file = resolvePath (path);
+    if (const auto readable = checkReadableFile (file, path); readable.failed())
+        return fail ("cannot load the state: " + readable.getErrorMessage());
+
+    if (file.getSize() > maxStateFileBytes)
+        return fail (quoted (path) + " is too large to be a Varnelle state block");
+
+    juce::MemoryBlock data;
+    if (!file.loadFileAsData (data))
+        return fail ("cannot read the state file " + quoted (path));
+
+    if (!varnelle::restoreStateBlock (processor.parameters, data.getData(), (int)data.getSize()))
+        return fail (quoted (path) +
+                     " is not a Varnelle state block (the data a host or preset file stores)");
+
+    return juce::Result::ok();
+}
+
+juce::Result writeAndClose (PendingOutput& output, const juce::MemoryBlock& data)
+{
+    if (!output.stream->write (data.getData(), data.getSize()))
+    {
+        output.close();
+        return fail ("cannot write " + quoted (output.getPath()));
+    }
+
+    return output.close();
+}
+
+juce::Result writeStateFile (PendingOutput& output, const juce::MemoryBlock& data)
+{
+    auto result = output.open();
+    if (result.wasOk())
+        result = writeAndClose (output, data);
+    if (result.wasOk())
+        result = output.commit();
+    return result;
+}
+
+juce::String listParameters (juce::AudioProcessor& processor)
+{
+    juce::StringArray lines;
+    for (auto* parameter : processor.getParameters())
+    {
+        const auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter);
+        if (withId == nullptr)
+            continue;
+
+        auto line = "  " + withId->paramID;
+        if (const auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter))
+        {
+            const auto& range = ranged->getNormalisableRange();
+            line << " (" << formatNumber (range.start) << " .. " << formatNumber (range.end) << ")";
+        }
+        lines.add (line);
+    }
+    return lines.joinIntoString ("\n");
+}
+
+juce::Result applySettings (VarnelleAudioProcessor& processor, const std::vector<ParameterSetting>& settings,
+                            const RenderCallbacks& callbacks)
+{
+    for (const auto& setting : settings)
+    {
+        auto* parameter = processor.parameters.getParameter (setting.id);
+        if (parameter == nullptr)
+            return fail ("unknown parameter ID " + quoted (setting.id) + "; the valid IDs are:\n" +
+                         listParameters (processor));
+
+        // Clamped here rather than by the range so that a huge value never meets a float cast.
+        const auto& range = parameter->getNormalisableRange();
+        const double value = juce::jlimit ((double)range.start, (double)range.end, setting.value);
+        if (value != setting.value && callbacks.warning)
+            callbacks.warning (setting.id + "=" + formatNumber (setting.value) + " is outside " +
+                               formatNumber (range.start) + " .. " + formatNumber (range.end) + "; using " +
+                               formatNumber (value));
+
+        parameter->setValueNotifyingHost (parameter->convertTo0to1 ((float)value));
+    }
+
+    return juce::Result::ok();
+}
+
+/** Writes the analyzer frames as CSV rows, each float with enough digits to read back exactly. */
+class SpectraCsvWriter
+{
+public:
+    explicit SpectraCsvWriter (juce::OutputStream& destination) : out (destination) {}
+
+    bool writeHeader()
+    {
+        line = "frame";
+        for (const char* prefix : {",before_", ",after_"})
+            for (int i = 0; i < varnelle::numDisplayBins; ++i)
+                line.append (prefix).append (std::to_string (i));
+        return writeLine();
+    }
+
+    bool writeFrame (int frameIndex, const float* before, const float* after)
+    {
+        line = std::to_string (frameIndex);
+        appendValues (before);
+        appendValues (after);
+        return writeLine();
+    }
+
+private:
+    void appendValues (const float* values)
+    {
+        char text[32];
+        for (int i = 0; i < varnelle::numDisplayBins; ++i)
+        {
+            const int length = std::snprintf (text, sizeof (text), ",%.9g", (double)values[i]);
+            line.append (text, (size_t)juce::jlimit (0, (int)sizeof (text) - 1, length));
+        }
+    }
+
+    bool writeLine()
+    {
+        line.push_back ('\n');
+        return out.write (line.data(), line.size());
+    }
+
+    juce::OutputStream& out;
+    std::string line;
+};
+
+/** One pass of the processor over an input file. The steps are separate so that every
+    output can be opened, and so checked for writability, before the long part starts. */
+class AudioRender
+{
+public:
+    AudioRender (VarnelleAudioProcessor& processorToUse, const RenderOptions& renderOptions,
+                 const RenderCallbacks& renderCallbacks)
+        : processor (processorToUse), options (renderOptions), callbacks (renderCallbacks),
+          audioOutput (renderOptions.outputPath)
+    {
+        formats.registerBasicFormats();
+        if (options.spectraPath.isNotEmpty())
+            spectraOutput = std::make_unique<PendingOutput> (options.spectraPath);
+    }
+
+    juce::Result openInput()
+    {
+        const auto file = resolvePath (options.inputPath);
+        if (const auto readable = checkReadableFile (file, options.inputPath); readable.failed())
+            return readable;
+
+        reader.reset (formats.createReaderFor (file));
+        if (reader == nullptr)
+            return fail ("cannot read " + quoted (options.inputPath) +
+                         ": it is not a WAV, AIFF or FLAC file, or uses an encoding that cannot be decoded");
+
+        if (reader->numChannels != 1 && reader->numChannels != 2)
+            return fail (quoted (options.inputPath) + " has " + juce::String (reader->numChannels) +
+                         " channels; only mono and stereo files can be rendered");
+
+        if (!std::isfinite (reader->sampleRate) || reader->sampleRate <= 0.0)
+            return fail (quoted (options.inputPath) + " has no usable sample rate");
+
+        if (reader->lengthInSamples < 0)
+            return fail (quoted (options.inputPath) + " reports a negative length");
+
+        numChannels = (int)reader->numChannels;
+        sampleRate = reader->sampleRate;
+        inputLength = reader->lengthInSamples;
+        return juce::Result::ok();
+    }
+
+    juce::Result prepareProcessor()
+    {
+        const auto channelSet =
+            numChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+
+        processor.enableAllBuses();
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (channelSet);
+        layout.outputBuses.add (channelSet);
+        if (!processor.setBusesLayout (layout))
+            return fail ("the processor does not accept a " + channelSet.getDescription() + " layout");
+
+        processor.setPlayConfigDetails (numChannels, numChannels, sampleRate, options.blockSize);
+        if (processor.getTotalNumInputChannels() != numChannels ||
+            processor.getTotalNumOutputChannels() != numChannels)
+            return fail ("the processor could not be set up for " + juce::String (numChannels) + " channels");
+
+        processor.setNonRealtime (true);
+        processor.prepareToPlay (sampleRate, options.blockSize);
+        return juce::Result::ok();
+    }
+
+    juce::Result openOutputs()
+    {
+        if (const auto opened = audioOutput.open(); opened.failed())
+            return opened;
+
+        auto* stream = audioOutput.stream.get();
+        writer.reset (wav.createWriterFor (stream, sampleRate, (unsigned int)numChannels, 32, {}, 0));
+        if (writer == nullptr)
+            return fail ("cannot write a " + juce::String (numChannels) + "-channel WAV file at " +
+                         formatNumber (sampleRate) + " Hz to " + quoted (audioOutput.getPath()));
+        audioOutput.stream.release(); // the writer owns and closes it now
+
+        if (spectraOutput != nullptr)
+        {
+            if (const auto opened = spectraOutput->open(); opened.failed())
+                return opened;
+
+            spectraWriter = std::make_unique<SpectraCsvWriter> (*spectraOutput->stream);
+            if (!spectraWriter->writeHeader())
+                return fail ("cannot write " + quoted (spectraOutput->getPath()));
+        }
+
+        return juce::Result::ok();
+    }
+
+    juce::Result process()
+    {
+        // The input is followed by one latency's worth of silence; the output starts one
+        // latency late, so dropping its first samples leaves exactly the input's length.
+        const juce::int64 latency = varnelle::latencySamples;
+        const juce::int64 streamLength = inputLength + latency;
+        const juce::int64 hop = varnelle::hopSize;
+
+        juce::AudioBuffer<float> buffer (numChannels, options.blockSize);
+        juce::MidiBuffer midi;
+        ProgressReporter progress (callbacks,
+                                   inputLength > (juce::int64) (minSecondsForProgress * sampleRate));
+
+        for (juce::int64 position = 0; position < streamLength;)
+        {
+            auto end = std::min (position + options.blockSize, streamLength);
+
+            // A frame is published at the last sample of every hop-aligned stretch, so a
+            // chunk that never crosses a hop boundary holds at most one new frame, which is
+            // polled before the next can replace it.
+            if (spectraWriter != nullptr)
+                end = std::min (end, (position / hop + 1) * hop);
+
+            const int numSamples = (int)(end - position);
+            const int fromInput = (int)juce::jlimit<juce::int64> (0, numSamples, inputLength - position);
+
+            if (fromInput > 0 && !reader->read (&buffer, 0, fromInput, position, true, true))
+                return fail ("cannot read " + quoted (options.inputPath) + " at sample " +
+                             juce::String (position));
+
+            if (fromInput < numSamples)
+                buffer.clear (fromInput, numSamples - fromInput);
+
+            juce::AudioBuffer<float> chunk (buffer.getArrayOfWritePointers(), numChannels, numSamples);
+            processor.processBlock (chunk, midi);
+
+            const int skip = (int)juce::jlimit<juce::int64> (0, numSamples, latency - position);
+            if (skip < numSamples && !writer->writeFromAudioSampleBuffer (chunk, skip, numSamples - skip))
+                return fail ("cannot write " + quoted (audioOutput.getPath()) + " (is the disk full?)");
+
+            if (spectraWriter != nullptr)
+                if (const auto polled = pollSpectra(); polled.failed())
+                    return polled;
+
+            position = end;
+            progress.update ((double)position / (double)streamLength);
+        }
+
+        processor.releaseResources();
+        return juce::Result::ok();
+    }
+
+    /** Closes the outputs and checks that the audio file reads back whole. */
+    juce::Result finishOutputs()
+    {
+        writer.reset();
+        reader.reset();
+
+        const auto written = audioOutput.getTemporaryFile();
+        std::unique_ptr<juce::AudioFormatReader> check (
+            wav.createReaderFor (written.createInputStream().release(), true));
+        if (check == nullptr || (int)check->numChannels != numChannels ||
+            check->lengthInSamples != inputLength)
+            return fail ("cannot write " + quoted (audioOutput.getPath()) +
+                         " completely (is the disk full?)");
+        check.reset();
+
+        if (spectraOutput != nullptr)
+        {
+            spectraWriter.reset();
+            if (const auto closed = spectraOutput->close(); closed.failed())
+                return closed;
+        }
+
+        return juce::Result::ok();
+    }
+
+    juce::Result commit()
+    {
+        if (const auto committed = audioOutput.commit(); committed.failed())
+            return committed;
+
+        if (spectraOutput != nullptr)
+            return spectraOutput->commit();
+
+        return juce::Result::ok();
+    }
+
+private:
+    class ProgressReporter
+    {
+    public:
+        ProgressReporter (const RenderCallbacks& renderCallbacks, bool isEnabled)
+            : callbacks (renderCallbacks), enabled (isEnabled && renderCallbacks.progress)
+        {
+        }
+
+        void update (double proportionDone)
+        {
+            if (!enabled)
+                return;
+
+            while (nextPercent <= 100 && proportionDone * 100.0 >= (double)nextPercent)
+            {
+                callbacks.progress (nextPercent);
+                nextPercent += 10;
+            }
+        }
+
+    private:
+        const RenderCallbacks& callbacks;
+        bool enabled;
+        int nextPercent = 10;
+    };
+
+    juce::Result pollSpectra()
+    {
+        const int previous = lastSeenFrame;
+        if (!processor.getLatestSpectra (before.data(), after.data(), lastSeenFrame))
+            return juce::Result::ok();
+
+        if (lastSeenFrame != previous + 1)
+            return fail ("analyzer frames " + juce::String (previous) + " to " +
+                         juce::String (lastSeenFrame - 2) + " were published before they could be written");
+
+        if (!spectraWriter->writeFrame (lastSeenFrame - 1, before.data(), after.data()))
+            return fail ("cannot write " + quoted (spectraOutput->getPath()) + " (is the disk full?)");
+
+        return juce::Result::ok();
+    }
+
+    VarnelleAudioProcessor& processor;
+    const RenderOptions& options;
+    const RenderCallbacks& callbacks;
+
+    juce::AudioFormatManager formats;
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatReader> reader;
+    int numChannels = 0;
+    double sampleRate = 0.0;
+    juce::int64 inputLength = 0;
+
+    // Each writer is declared after the output it writes into, so it is destroyed, and closes
+    // its stream, before the temporary file goes.
+    PendingOutput audioOutput;
+    std::unique_ptr<juce::AudioFormatWriter> writer;
+    std::unique_ptr<PendingOutput> spectraOutput;
+    std::unique_ptr<SpectraCsvWriter> spectraWriter;
+
+    std::array<float, varnelle::numDisplayBins> before{};
+    std::array<float, varnelle::numDisplayBins> after{};
+    int lastSeenFrame = 0;
+};
+} // namespace
+
+juce::Result runRender (const RenderOptions& options, const RenderCallbacks& callbacks)
+{
+    VarnelleAudioProcessor processor;
+
+    if (options.statePath.isNotEmpty())
+        if (const auto loaded = loadState (processor, options.statePath); loaded.failed())
+            return loaded;
+
+    if (const auto applied = applySettings (processor, options.settings, callbacks); applied.failed())
+        return applied;
+
+    // Taken now: this is the state the audio is rendered with.
+    juce::MemoryBlock stateBlock;
+    std::unique_ptr<PendingOutput> stateOutput;
+    if (options.saveStatePath.isNotEmpty())
+    {
+        processor.getStateInformation (stateBlock);
+        if (stateBlock.isEmpty())
+            return fail ("the processor produced no state to save");
+
+        stateOutput = std::make_unique<PendingOutput> (options.saveStatePath);
+    }
+
+    if (!options.rendersAudio())
+    {
+        if (stateOutput == nullptr)
+            return juce::Result::ok();
+
+        return writeStateFile (*stateOutput, stateBlock);
+    }
+
+    AudioRender render (processor, options, callbacks);
+
+    // Everything that can be checked up front is, so that a bad output path shows before
+    // a long render rather than after it.
+    auto result = render.openInput();
+    if (result.wasOk())
+        result = render.prepareProcessor();
+    if (result.wasOk())
+        result = render.openOutputs();
+    if (result.wasOk() && stateOutput != nullptr)
+        result = stateOutput->open();
+    if (result.wasOk())
+        result = render.process();
+    if (result.wasOk())
+        result = render.finishOutputs();
+    if (result.wasOk() && stateOutput != nullptr)
+        result = writeAndClose (*stateOutput, stateBlock);
+    if (result.wasOk())
+        result = render.commit();
+    if (result.wasOk() && stateOutput != nullptr)
+        result = stateOutput->commit();
+
+    return result;
+}
