@@ -28,7 +28,12 @@ struct BandFrameSettings
 
 using BandSettings = std::array<BandFrameSettings, numBands>;
 
-/** Reads each band's parameters once and turns them into this frame's settings. */
+/** A bin's level in dB on the engine's scale: a full-scale sine centred on a bin reads about
+    -6 dB; silence reads -160 dB. */
+float binLevelDb (std::complex<float> bin, int binIndex) noexcept;
+
+/** Reads each band's parameters once and turns them into this frame's settings. A bypassed
+    band, or one with a missing or non-finite value, keeps the inert defaults. */
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept;
 
 /** Moves the smoothed per-band gains of bins 0..numBins-1 towards their targets and applies
