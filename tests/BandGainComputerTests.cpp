@@ -19,17 +19,17 @@ struct Frame
 
     void reset()
     {
-        spectrum.assign ((size_t) fftSize, {});
+        spectrum.assign ((size_t)fftSize, {});
         for (auto& g : gains)
-            g.assign ((size_t) numBins, 1.0f);
+            g.assign ((size_t)numBins, 1.0f);
     }
 
     /** Puts a bin (and its mirror) at the given level in dB on the engine's scale. */
     void setBinLevel (int bin, float levelDb)
     {
         const float magnitude = std::pow (10.0f, levelDb / 20.0f) * 1024.0f;
-        spectrum[(size_t) bin] = { magnitude, 0.0f };
-        spectrum[(size_t) (fftSize - bin)] = { magnitude, 0.0f };
+        spectrum[(size_t)bin] = {magnitude, 0.0f};
+        spectrum[(size_t)(fftSize - bin)] = {magnitude, 0.0f};
     }
 
     /** Applies one frame to a fresh copy of the spectrum and returns the gain of `bin`. */
@@ -37,8 +37,9 @@ struct Frame
     {
         auto copy = spectrum;
         applyBandGains (copy.data(), gains, settings, rate);
-        const auto original = spectrum[(size_t) bin];
-        return original.real() != 0.0f ? copy[(size_t) bin].real() / original.real() : copy[(size_t) bin].real();
+        const auto original = spectrum[(size_t)bin];
+        return original.real() != 0.0f ? copy[(size_t)bin].real() / original.real()
+                                       : copy[(size_t)bin].real();
     }
 
     float runFrames (const BandSettings& settings, int bin, int frames)
@@ -53,7 +54,10 @@ struct Frame
     BandGainMemory gains;
 };
 
-float binHz (int bin) { return (float) rate * (float) bin / 2048.0f; }
+float binHz (int bin)
+{
+    return (float)rate * (float)bin / 2048.0f;
+}
 
 // Settings for a band that reaches its target in one frame, for tests of the weights.
 BandFrameSettings instantBand (float freqLo, float freqHi, float gainDb)
@@ -76,10 +80,10 @@ TEST (BandSettings, CoefficientsFollowTheTimesWithFloorsAndLookahead)
     params.set (0, BandParam::releaseMs, 100.0f);
     params.set (1, BandParam::attackMs, 10.0f);
     params.set (1, BandParam::lookaheadMs, 15.0f);
-    params.set (2, BandParam::attackMs, 0.0f);      // below the range: acts as 1 ms
-    params.set (2, BandParam::releaseMs, 0.2f);     // acts as 1 ms
+    params.set (2, BandParam::attackMs, 0.0f);  // below the range: acts as 1 ms
+    params.set (2, BandParam::releaseMs, 0.2f); // acts as 1 ms
     params.set (2, BandParam::lookaheadMs, 0.0f);
-    params.set (3, BandParam::lookaheadMs, 25.0f);  // acts as 20 ms
+    params.set (3, BandParam::lookaheadMs, 25.0f); // acts as 20 ms
     params.set (3, BandParam::attackMs, 5.0f);
 
     const auto s = computeBandSettings (params.table(), rate);
@@ -138,7 +142,8 @@ TEST (BandGains, FrequencyRampsOutsideTheEdges)
     const float gainDb = -12.0f;
     const float gl = std::pow (10.0f, gainDb / 20.0f);
 
-    auto gainFor = [&] (float freqLo, float freqHi, int bin) {
+    auto gainFor = [&] (float freqLo, float freqHi, int bin)
+    {
         Frame f;
         f.setBinLevel (bin, -20.0f);
         BandSettings settings{};
@@ -159,7 +164,7 @@ TEST (BandGains, FrequencyRampsOutsideTheEdges)
     forward.set (1, BandParam::freqHigh, 1100.0f);
     reversed.set (1, BandParam::freqLow, 1100.0f);
     reversed.set (1, BandParam::freqHigh, 900.0f);
-    for (auto* p : { &forward, &reversed })
+    for (auto* p : {&forward, &reversed})
     {
         p->set (1, BandParam::gain, -12.0f);
         p->set (1, BandParam::levelMin, -30.0f);
@@ -182,7 +187,8 @@ TEST (BandGains, LevelEdgesAndSmoothstepKnees)
     const int bin = 40;
     const float gl = std::pow (10.0f, -12.0f / 20.0f);
 
-    auto gainAt = [&] (float levelDb, float levelLo, float levelHi, float lowerKnee, float upperKnee) {
+    auto gainAt = [&] (float levelDb, float levelLo, float levelHi, float lowerKnee, float upperKnee)
+    {
         Frame f;
         f.setBinLevel (bin, levelDb);
         BandSettings settings{};
@@ -195,14 +201,15 @@ TEST (BandGains, LevelEdgesAndSmoothstepKnees)
     };
 
     // Hard edges: a bin exactly on an edge is inside.
-    const float onEdge = binLevelDb ({ std::pow (10.0f, -40.0f / 20.0f) * 1024.0f, 0.0f }, bin);
+    const float onEdge = binLevelDb ({std::pow (10.0f, -40.0f / 20.0f) * 1024.0f, 0.0f}, bin);
     EXPECT_NEAR (gainAt (-40.0f, onEdge, 0.0f, 0, 0), gl, 1e-6f);
     EXPECT_NEAR (gainAt (-40.0f, -80.0f, onEdge, 0, 0), gl, 1e-6f);
     EXPECT_NEAR (gainAt (-40.0f, onEdge + 0.01f, 0.0f, 0, 0), 1.0f, 1e-6f);
     EXPECT_NEAR (gainAt (-40.0f, -80.0f, onEdge - 0.01f, 0, 0), 1.0f, 1e-6f);
 
     // Inside a knee the weight follows t^2 (3 - 2t).
-    const auto expectedFor = [&] (float t) {
+    const auto expectedFor = [&] (float t)
+    {
         const float w = t * t * (3.0f - 2.0f * t);
         return 1.0f + w * (gl - 1.0f);
     };
@@ -291,7 +298,7 @@ TEST (BandGains, ProductLimitsAndBypassReturnToExactUnity)
     EXPECT_EQ (g.run (computeBandSettings (params.table(), rate), 5), 1.0f);
     for (int b = 0; b < numBands; ++b)
         for (int i = 0; i < numBins; ++i)
-            ASSERT_EQ (g.gains[(size_t) b][(size_t) i], 1.0f);
+            ASSERT_EQ (g.gains[(size_t)b][(size_t)i], 1.0f);
 }
 
 TEST (BandGains, DefaultsAndSilenceLeaveEveryBinExactlyAlone)
@@ -303,7 +310,7 @@ TEST (BandGains, DefaultsAndSilenceLeaveEveryBinExactlyAlone)
     Frame f;
     juce::Random random (5);
     for (auto& x : f.spectrum)
-        x = { random.nextFloat() * 100.0f, random.nextFloat() * 100.0f };
+        x = {random.nextFloat() * 100.0f, random.nextFloat() * 100.0f};
 
     // Unity gains everywhere: bit-identical spectrum.
     ParameterSnapshot unity;
@@ -317,9 +324,9 @@ TEST (BandGains, DefaultsAndSilenceLeaveEveryBinExactlyAlone)
     applyBandGains (zeros.data(), silent.gains, computeBandSettings (params.table(), rate), rate);
     for (int b = 0; b < numBands; ++b)
         for (int i = 0; i < numBins; ++i)
-            ASSERT_EQ (silent.gains[(size_t) b][(size_t) i], 1.0f);
+            ASSERT_EQ (silent.gains[(size_t)b][(size_t)i], 1.0f);
     EXPECT_FLOAT_EQ (binLevelDb ({}, 3), -160.0f);
-    EXPECT_NEAR (binLevelDb ({ 512.0f, 0.0f }, 3), -6.0206f, 1e-3f);
+    EXPECT_NEAR (binLevelDb ({512.0f, 0.0f}, 3), -6.0206f, 1e-3f);
 }
 
 TEST (BandGains, MirroredBinsGetTheSameGainSoTheSpectrumStaysSymmetric)
@@ -332,17 +339,18 @@ TEST (BandGains, MirroredBinsGetTheSameGainSoTheSpectrumStaysSymmetric)
     juce::Random random (11);
     for (int i = 1; i < 1024; ++i)
     {
-        const std::complex<float> x{ random.nextFloat() * 200.0f - 100.0f, random.nextFloat() * 200.0f - 100.0f };
-        f.spectrum[(size_t) i] = x;
-        f.spectrum[(size_t) (2048 - i)] = std::conj (x);
+        const std::complex<float> x{random.nextFloat() * 200.0f - 100.0f,
+                                    random.nextFloat() * 200.0f - 100.0f};
+        f.spectrum[(size_t)i] = x;
+        f.spectrum[(size_t)(2048 - i)] = std::conj (x);
     }
     auto copy = f.spectrum;
     applyBandGains (copy.data(), f.gains, computeBandSettings (params.table(), rate), rate);
     bool anyChanged = false;
     for (int i = 1; i < 1024; ++i)
     {
-        ASSERT_EQ (copy[(size_t) i], std::conj (copy[(size_t) (2048 - i)])) << i;
-        anyChanged = anyChanged || copy[(size_t) i] != f.spectrum[(size_t) i];
+        ASSERT_EQ (copy[(size_t)i], std::conj (copy[(size_t)(2048 - i)])) << i;
+        anyChanged = anyChanged || copy[(size_t)i] != f.spectrum[(size_t)i];
     }
     EXPECT_TRUE (anyChanged);
 }

@@ -14,15 +14,27 @@ constexpr float floorDb = -160.0f;
 
 // lo if v < lo, else the smaller of v and hi: the comparison directions are part of the
 // behaviour, so std::clamp is not used.
-float clampTo (float v, float lo, float hi) noexcept { return v < lo ? lo : std::min (v, hi); }
-float clamp01 (float v) noexcept { return clampTo (v, 0.0f, 1.0f); }
-float smooth (float t) noexcept { return t * t * (3.0f - 2.0f * t); }
+float clampTo (float v, float lo, float hi) noexcept
+{
+    return v < lo ? lo : std::min (v, hi);
+}
+float clamp01 (float v) noexcept
+{
+    return clampTo (v, 0.0f, 1.0f);
+}
+float smooth (float t) noexcept
+{
+    return t * t * (3.0f - 2.0f * t);
+}
 
-float load (const std::atomic<float>* p) noexcept { return p->load (std::memory_order_relaxed); }
+float load (const std::atomic<float>* p) noexcept
+{
+    return p->load (std::memory_order_relaxed);
+}
 
 BandFrameSettings settingsFromValues (const std::array<float, paramsPerBand>& v, float hopSeconds) noexcept
 {
-    auto value = [&v] (BandParam slot) { return v[(size_t) slotIndex (slot)]; };
+    auto value = [&v] (BandParam slot) { return v[(size_t)slotIndex (slot)]; };
 
     BandFrameSettings s;
     const float freqA = value (BandParam::freqLow), freqB = value (BandParam::freqHigh);
@@ -41,7 +53,8 @@ BandFrameSettings settingsFromValues (const std::array<float, paramsPerBand>& v,
     s.lowerKneeDb = clampTo (value (BandParam::lowerKneeDb), 0.0f, 60.0f);
 
     // Times below 1 ms act as 1 ms; the lookahead only lengthens the attack.
-    const float attackSeconds = std::max (value (BandParam::attackMs) * 0.001f, 0.001f) + s.lookaheadMs * 0.001f;
+    const float attackSeconds =
+        std::max (value (BandParam::attackMs) * 0.001f, 0.001f) + s.lookaheadMs * 0.001f;
     const float releaseSeconds = std::max (value (BandParam::releaseMs) * 0.001f, 0.001f);
     s.attackCoeff = 1.0f - std::exp (-hopSeconds / attackSeconds);
     s.releaseCoeff = 1.0f - std::exp (-hopSeconds / releaseSeconds);
@@ -51,7 +64,7 @@ BandFrameSettings settingsFromValues (const std::array<float, paramsPerBand>& v,
 
 float frequencyWeight (const BandFrameSettings& s, float binHz) noexcept
 {
-    if (! (s.freqLo < s.freqHi))
+    if (!(s.freqLo < s.freqHi))
         return 0.0f;
     const float width = std::max (s.edgeWidthHz, 0.001f);
     const float rampLo = clamp01 ((binHz - (s.freqLo - s.edgeWidthHz)) / width);
@@ -61,7 +74,7 @@ float frequencyWeight (const BandFrameSettings& s, float binHz) noexcept
 
 float levelWeight (const BandFrameSettings& s, float levelDb) noexcept
 {
-    if (! (s.levelLo < s.levelHi))
+    if (!(s.levelLo < s.levelHi))
         return 0.0f;
     const float lower = s.lowerKneeDb > 0.0f
                             ? smooth (clamp01 ((levelDb - s.levelLo) / std::max (s.lowerKneeDb, 0.001f)))
@@ -82,22 +95,22 @@ float binLevelDb (std::complex<float> bin, int binIndex) noexcept
 
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept
 {
-    const float hopSeconds = (float) hopSize / (float) sampleRate;
+    const float hopSeconds = (float)hopSize / (float)sampleRate;
     BandSettings settings{};
 
-    for (size_t b = 0; b < (size_t) numBands; ++b)
+    for (size_t b = 0; b < (size_t)numBands; ++b)
     {
         const auto& row = params[b];
-        const auto* bypass = row[(size_t) slotIndex (BandParam::bypass)];
+        const auto* bypass = row[(size_t)slotIndex (BandParam::bypass)];
         if (bypass != nullptr && load (bypass) > 0.5f)
             continue;
 
         // Each value is read once; the whole frame uses this snapshot.
         std::array<float, paramsPerBand> values{};
         bool usable = true;
-        for (size_t slot = 0; slot < (size_t) paramsPerBand && usable; ++slot)
+        for (size_t slot = 0; slot < (size_t)paramsPerBand && usable; ++slot)
         {
-            if (slot == (size_t) slotIndex (BandParam::bypass))
+            if (slot == (size_t)slotIndex (BandParam::bypass))
                 continue;
             if (row[slot] == nullptr)
                 usable = false;
@@ -117,23 +130,24 @@ BandSettings computeBandSettings (const BandParamPointers& params, double sample
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,
                      double sampleRate) noexcept
 {
-    const float binWidthHz = (float) sampleRate;
+    const float binWidthHz = (float)sampleRate;
     for (int i = 0; i < numBins; ++i)
     {
         // All bands see the level of the bin before any gain of this frame.
         const float levelDb = binLevelDb (spectrum[i], i);
-        const float binHz = binWidthHz * (float) i * (1.0f / 2048.0f);
+        const float binHz = binWidthHz * (float)i * (1.0f / 2048.0f);
         float product = 1.0f;
 
-        for (size_t b = 0; b < (size_t) numBands; ++b)
+        for (size_t b = 0; b < (size_t)numBands; ++b)
         {
             const auto& s = settings[b];
             const float weight = frequencyWeight (s, binHz) * levelWeight (s, levelDb);
             const float target = weight * (s.gainLinear - 1.0f) + 1.0f;
 
             // Attack while moving further from unity (cut or boost), release otherwise.
-            float& g = bandGains[b][(size_t) i];
-            const float coeff = std::abs (target - 1.0f) > std::abs (g - 1.0f) ? s.attackCoeff : s.releaseCoeff;
+            float& g = bandGains[b][(size_t)i];
+            const float coeff =
+                std::abs (target - 1.0f) > std::abs (g - 1.0f) ? s.attackCoeff : s.releaseCoeff;
             g = (target - g) * coeff + g;
             product *= g;
         }
