@@ -23,6 +23,25 @@ void dropNonFiniteValues (juce::XmlElement& root)
             child->removeAttribute (valueAttribute);
     }
 }
+// The parameter tree resets a parameter that the restored tree does not mention to its
+// default when it appends the missing child. A partial block must leave such a parameter as
+// it is, so the missing children are added beforehand, carrying the current values.
+void addMissingParameters (juce::AudioProcessorValueTreeState& parameters, juce::ValueTree& newState)
+{
+    const juce::Identifier idAttribute{"id"};
+    for (auto* parameter : parameters.processor.getParameters())
+    {
+        const auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter);
+        if (ranged == nullptr || newState.getChildWithProperty (idAttribute, ranged->paramID).isValid())
+            continue;
+
+        juce::ValueTree child ("PARAM");
+        child.setProperty (idAttribute, ranged->paramID, nullptr);
+        child.setProperty (valueAttribute, parameters.getRawParameterValue (ranged->paramID)->load(),
+                           nullptr);
+        newState.appendChild (child, nullptr);
+    }
+}
 } // namespace
 
 void writeStateBlock (juce::AudioProcessorValueTreeState& parameters, juce::MemoryBlock& destData)
@@ -52,7 +71,9 @@ bool restoreStateBlock (juce::AudioProcessorValueTreeState& parameters, const vo
         return false;
 
     dropNonFiniteValues (*xml);
-    parameters.replaceState (juce::ValueTree::fromXml (*xml));
+    auto newState = juce::ValueTree::fromXml (*xml);
+    addMissingParameters (parameters, newState);
+    parameters.replaceState (newState);
     return true;
 }
 

@@ -1,0 +1,266 @@
+#include "helpers/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+using namespace varnelle;
+
+namespace
+{
+juce::MemoryBlock saveState (VarnelleAudioProcessor& processor)
+{
+    juce::MemoryBlock block;
+    processor.getStateInformation (block);
+    return block;
+}
+
+void restore (VarnelleAudioProcessor& processor, const juce::MemoryBlock& block)
+{
+    processor.setStateInformation (block.getData(), (int)block.getSize());
+}
+
+juce::String stateText (const juce::MemoryBlock& block)
+{
+    return juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int)block.getSize() - 9);
+}
+
+/** A block with the right header around arbitrary text, as a host would store it. */
+juce::MemoryBlock blockFromText (const juce::String& xmlText)
+{
+    juce::MemoryBlock block;
+    juce::MemoryOutputStream out (block, false);
+    const auto utf8 = xmlText.toRawUTF8();
+    const auto length = (juce::uint32)std::strlen (utf8);
+    out.writeInt (0x21324356);
+    out.writeInt ((int)length);
+    out.write (utf8, length);
+    out.writeByte (0);
+    return block;
+}
+
+juce::MemoryBlock blockWithParams (const juce::String& children, const juce::String& root = "Parameters")
+{
+    return blockFromText ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <" + root + ">" + children + "</" +
+                          root + ">");
+}
+
+float valueOf (VarnelleAudioProcessor& processor, const juce::String& id)
+{
+    return processor.parameters.getRawParameterValue (id)->load();
+}
+
+std::vector<float> allValues (VarnelleAudioProcessor& processor)
+{
+    std::vector<float> values;
+    for (auto* p : processor.getParameters())
+        values.push_back (valueOf (processor, dynamic_cast<juce::RangedAudioParameter*> (p)->paramID));
+    return values;
+}
+
+/** Moves every parameter away from its default to a distinct, valid value. */
+void setDistinctValues (VarnelleAudioProcessor& processor, juce::int64 seed)
+{
+    juce::Random random (seed);
+    for (auto* p : processor.getParameters())
+        p->setValueNotifyingHost (random.nextFloat());
+}
+} // namespace
+
+TEST (StatePersistence, ARoundTripReproducesEveryValueExactly)
+{
+    VarnelleAudioProcessor source;
+    setDistinctValues (source, 1);
+    const auto block = saveState (source);
+
+    VarnelleAudioProcessor fresh;
+    restore (fresh, block);
+    EXPECT_EQ (allValues (fresh), allValues (source));
+    EXPECT_EQ (saveState (fresh), block);
+}
+
+TEST (StatePersistence, TheBlockLayoutIsWhatHostsStore)
+{
+    VarnelleAudioProcessor processor;
+    const auto block = saveState (processor);
+    const auto* bytes = static_cast<const juce::uint8*> (block.getData());
+    ASSERT_GT (block.getSize(), 9u);
+    EXPECT_EQ (bytes[0], 0x56);
+    EXPECT_EQ (bytes[1], 0x43);
+    EXPECT_EQ (bytes[2], 0x32);
+    EXPECT_EQ (bytes[3], 0x21);
+    EXPECT_EQ ((size_t)juce::ByteOrder::littleEndianInt (bytes + 4), block.getSize() - 9);
+    EXPECT_EQ (bytes[block.getSize() - 1], 0);
+
+    const auto text = stateText (block);
+    EXPECT_TRUE (text.startsWith ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <Parameters>")) << text;
+    EXPECT_FALSE (text.containsChar ('\n'));
+    EXPECT_TRUE (text.contains ("<PARAM id=\"band1_attackMs\" value=\"25.0\"/>"));
+    EXPECT_TRUE (text.contains ("<PARAM id=\"band5_freqHigh\" value=\"20000.0\"/>"));
+    EXPECT_LT (text.indexOf ("band1_attackMs"), text.indexOf ("band1_bypass")); // byte order of the ids
+    EXPECT_EQ (text.indexOf ("<PARAM"), text.indexOf ("<PARAM id=\"band1_attackMs\""));
+}
+
+TEST (StatePersistence, PartialBlocksMissingValuesAndLimits)
+{
+    VarnelleAudioProcessor processor;
+    setDistinctValues (processor, 2);
+    auto before = allValues (processor);
+
+    restore (processor, blockWithParams ("<PARAM id=\"band1_gain\" value=\"-6\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+    auto after = allValues (processor);
+    after[4] = before[4];
+    EXPECT_EQ (after, before); // the other 54 are untouched
+
+    restore (processor, blockWithParams ("<PARAM id=\"band2_attackMs\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_attackMs"), 25.0f);
+
+    restore (processor, blockWithParams ("<PARAM id=\"band1_lookaheadMs\" value=\"5000\"/>"
+                                         "<PARAM id=\"band1_gain\" value=\"3.04\"/>"
+                                         "<PARAM id=\"band4_releaseMs\" value=\"-3\"/>"
+                                         "<PARAM id=\"band3_bypass\" value=\"1\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_lookaheadMs"), 20.0f);
+    EXPECT_NEAR (valueOf (processor, "band1_gain"), 3.0f, 1e-5f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band4_releaseMs"), 10.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band3_bypass"), 1.0f);
+
+    // Parameters the block does not mention come back, with their values, in the next save.
+    const auto text = stateText (saveState (processor));
+    for (auto* p : processor.getParameters())
+    {
+        const auto id = dynamic_cast<juce::RangedAudioParameter*> (p)->paramID;
+        EXPECT_TRUE (text.contains ("<PARAM id=\"" + id + "\" value=\"")) << id;
+    }
+    VarnelleAudioProcessor fresh;
+    restore (fresh, saveState (processor));
+    EXPECT_EQ (allValues (fresh), allValues (processor));
+}
+
+TEST (StatePersistence, RootNameIsCheckedIgnoringCase)
+{
+    VarnelleAudioProcessor processor;
+    restore (processor, blockWithParams ("<PARAM id=\"band1_gain\" value=\"-6\"/>", "parameters"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+
+    restore (processor, blockWithParams ("<PARAM id=\"band1_gain\" value=\"-9\"/>", "Settings"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+}
+
+TEST (StatePersistence, UnknownChildrenSurviveTheNextSave)
+{
+    VarnelleAudioProcessor processor;
+    restore (processor, blockWithParams (
+                            "<PARAM id=\"band9_gain\" value=\"4\"/><PARAM id=\"band1_gain\" value=\"-2\"/>"));
+    EXPECT_NEAR (valueOf (processor, "band1_gain"), -2.0f, 1e-5f);
+    EXPECT_TRUE (stateText (saveState (processor)).contains ("<PARAM id=\"band9_gain\" value=\"4\"/>"));
+}
+
+TEST (StatePersistence, UnusableBlocksChangeNothing)
+{
+    VarnelleAudioProcessor processor;
+    setDistinctValues (processor, 3);
+    const auto expected = allValues (processor);
+    const auto good = blockWithParams ("<PARAM id=\"band1_gain\" value=\"-6\"/>");
+
+    auto wrongMagic = good;
+    static_cast<char*> (wrongMagic.getData())[0] = 'X';
+    auto zeroLength = good;
+    juce::ByteOrder::littleEndianInt (zeroLength.getData());
+    std::memset (static_cast<char*> (zeroLength.getData()) + 4, 0, 4);
+    auto negativeLength = good;
+    static_cast<juce::uint8*> (negativeLength.getData())[7] = 0x80;
+    juce::MemoryBlock eightBytes (good.getData(), 8);
+
+    const std::vector<juce::MemoryBlock> unusable{
+        wrongMagic,        zeroLength, negativeLength, eightBytes, blockFromText ("this is not XML <"),
+        blockFromText ("")};
+    for (const auto& block : unusable)
+    {
+        restore (processor, block);
+        ASSERT_EQ (allValues (processor), expected);
+    }
+    processor.setStateInformation (nullptr, 0);
+    processor.setStateInformation (nullptr, 100);
+    processor.setStateInformation (good.getData(), -5);
+    EXPECT_EQ (allValues (processor), expected);
+
+    // A length field larger than the data is cut to the data present.
+    auto tooLong = good;
+    std::memset (static_cast<char*> (tooLong.getData()) + 4, 0x7f, 3);
+    restore (processor, tooLong);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+}
+
+TEST (StatePersistence, NonFiniteValuesFallBackToDefaultsAndAudioStaysFinite)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    test::setParameter (*processor, "band1_gain", -12.0f);
+    test::setParameter (*processor, "band2_freqLow", 300.0f);
+    test::setParameter (*processor, "band3_attackMs", 100.0f);
+    test::setParameter (*processor, "band4_levelMin", -20.0f);
+
+    restore (*processor, blockWithParams ("<PARAM id=\"band1_gain\" value=\"nan\"/>"
+                                          "<PARAM id=\"band2_freqLow\" value=\"inf\"/>"
+                                          "<PARAM id=\"band3_attackMs\" value=\"1e999\"/>"
+                                          "<PARAM id=\"band4_levelMin\" value=\"-inf\"/>"
+                                          "<PARAM id=\"band5_gain\" value=\"-4.5\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (*processor, "band1_gain"), 0.0f);
+    EXPECT_FLOAT_EQ (valueOf (*processor, "band2_freqLow"), 120.0f);
+    EXPECT_FLOAT_EQ (valueOf (*processor, "band3_attackMs"), 25.0f);
+    EXPECT_FLOAT_EQ (valueOf (*processor, "band4_levelMin"), -80.0f);
+    EXPECT_NEAR (valueOf (*processor, "band5_gain"), -4.5f, 1e-5f);
+    for (auto v : allValues (*processor))
+        ASSERT_TRUE (std::isfinite (v));
+
+    std::vector<std::vector<float>> audio{test::makePinkNoise (20000, 0.5f, 1),
+                                          test::makeWhiteNoise (20000, 0.5f, 2)};
+    test::processInBlocks (*processor, audio, {512});
+    for (const auto& channel : audio)
+        for (auto x : channel)
+            ASSERT_TRUE (std::isfinite (x));
+}
+
+TEST (StatePersistence, RestoringWhileAudioRunsIsSafe)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    VarnelleAudioProcessor a, b;
+    setDistinctValues (a, 10);
+    setDistinctValues (b, 11);
+    const auto blockA = saveState (a), blockB = saveState (b);
+
+    std::atomic<bool> running{true};
+    std::atomic<bool> allFinite{true};
+    std::thread audioThread (
+        [&]
+        {
+            juce::AudioBuffer<float> block (2, 256);
+            juce::MidiBuffer midi;
+            juce::Random random (9);
+            while (running.load())
+            {
+                for (int ch = 0; ch < 2; ++ch)
+                    for (int s = 0; s < 256; ++s)
+                        block.setSample (ch, s, random.nextFloat() - 0.5f);
+                processor->processBlock (block, midi);
+                for (int ch = 0; ch < 2; ++ch)
+                    for (int s = 0; s < 256; ++s)
+                        if (!std::isfinite (block.getSample (ch, s)))
+                            allFinite = false;
+            }
+        });
+
+    for (int i = 0; i < 200; ++i)
+    {
+        restore (*processor, i % 2 == 0 ? blockA : blockB);
+        juce::MemoryBlock saved;
+        processor->getStateInformation (saved);
+    }
+    running.store (false);
+    audioThread.join();
+
+    EXPECT_TRUE (allFinite.load());
+    EXPECT_EQ (allValues (*processor), allValues (b));
+}
