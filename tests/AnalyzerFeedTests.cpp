@@ -1,0 +1,169 @@
+#include "helpers/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+
+using namespace varnelle;
+
+namespace
+{
+using View = std::array<float, numDisplayBins>;
+
+struct Poll
+{
+    View before{}, after{};
+    int lastSeen = 0;
+
+    bool from (VarnelleAudioProcessor& processor)
+    {
+        return processor.getLatestSpectra (before.data(), after.data(), lastSeen);
+    }
+};
+
+void render (VarnelleAudioProcessor& processor, std::vector<float> left, std::vector<float> right)
+{
+    std::vector<std::vector<float>> audio{std::move (left), std::move (right)};
+    test::processInBlocks (processor, audio, {512});
+}
+} // namespace
+
+TEST (AnalyzerFeed, NothingIsPublishedUntilTheFirstFrame)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    Poll poll;
+    EXPECT_FALSE (poll.from (*processor));
+    render (*processor, std::vector<float> (2047, 0.1f), std::vector<float> (2047, 0.1f));
+    EXPECT_FALSE (poll.from (*processor));
+    render (*processor, std::vector<float> (1, 0.1f), std::vector<float> (1, 0.1f));
+    EXPECT_TRUE (poll.from (*processor));
+    EXPECT_EQ (poll.lastSeen, 1);
+}
+
+TEST (AnalyzerFeed, SilencePublishesZerosAndUnityGivesIdenticalViews)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    render (*processor, std::vector<float> (4096, 0.0f), std::vector<float> (4096, 0.0f));
+    Poll poll;
+    ASSERT_TRUE (poll.from (*processor));
+    for (int i = 0; i < numDisplayBins; ++i)
+    {
+        ASSERT_EQ (poll.before[(size_t)i], 0.0f) << i;
+        ASSERT_EQ (poll.after[(size_t)i], 0.0f) << i;
+    }
+
+    render (*processor, test::makePinkNoise (8192, 0.5f, 4), test::makeSine (300, 48000, 8192));
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_EQ (poll.before, poll.after);
+    EXPECT_GT (*std::max_element (poll.before.begin(), poll.before.end()), 0.3f);
+}
+
+TEST (AnalyzerFeed, AFullScaleSineReadsAboutMinusSixDecibels)
+{
+    auto processor = test::makePreparedProcessor (1, 48000.0);
+    // Bin 64 centred: 64 × 48000 / 2048 = 1500 Hz.
+    std::vector<std::vector<float>> audio{test::makeSine (1500.0, 48000.0, 8192, 1.0f)};
+    test::processInBlocks (*processor, audio, {512});
+    Poll poll;
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_NEAR (poll.before[64], 0.94f, 0.005f);
+    EXPECT_LT (poll.before[40], 0.3f);
+}
+
+TEST (AnalyzerFeed, TheAfterViewShowsTheBandGains)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    test::setParameter (*processor, "band3_gain", -20.0f);
+    const auto sine = test::makeSine (1500.0, 48000.0, 48000, 0.5f);
+    render (*processor, sine, sine);
+    Poll poll;
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_NEAR (poll.before[64] - poll.after[64], 0.20f, 0.005f); // 20 dB on a 100 dB scale
+    EXPECT_EQ (poll.before[5], poll.after[5]);                     // 117 Hz lies in band 1, at unity
+}
+
+TEST (AnalyzerFeed, PollingReturnsOnlyTheNewestPairOnce)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    render (*processor, test::makeWhiteNoise (2048 + 512 * 9, 0.5f, 8),
+            std::vector<float> (2048 + 512 * 9, 0.0f));
+
+    Poll poll;
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_EQ (poll.lastSeen, 10); // ten frames were published; only the last one is seen
+
+    View sentinel;
+    sentinel.fill (-1.0f);
+    poll.before = sentinel;
+    poll.after = sentinel;
+    EXPECT_FALSE (poll.from (*processor));
+    EXPECT_EQ (poll.before, sentinel);
+    EXPECT_EQ (poll.after, sentinel);
+    EXPECT_EQ (poll.lastSeen, 10);
+
+    // A display opened later starts from 0 and gets the stored pair at once.
+    Poll lateDisplay;
+    EXPECT_TRUE (lateDisplay.from (*processor));
+}
+
+TEST (AnalyzerFeed, OnlyTheFirstChannelIsShown)
+{
+    const int n = 16384;
+    const auto left = test::makePinkNoise (n, 0.4f, 12);
+    auto a = test::makePreparedProcessor (2, 44100.0);
+    auto b = test::makePreparedProcessor (2, 44100.0);
+    test::setParameter (*a, "band2_gain", -10.0f);
+    test::setParameter (*b, "band2_gain", -10.0f);
+    render (*a, left, test::makeSine (440, 44100, n, 0.9f));
+    render (*b, left, test::makeWhiteNoise (n, 0.9f, 77));
+
+    Poll pa, pb;
+    ASSERT_TRUE (pa.from (*a));
+    ASSERT_TRUE (pb.from (*b));
+    EXPECT_EQ (pa.before, pb.before);
+    EXPECT_EQ (pa.after, pb.after);
+    EXPECT_EQ (pa.lastSeen, pb.lastSeen);
+}
+
+TEST (AnalyzerFeed, ConcurrentPollingAlwaysSeesConsistentPairs)
+{
+    // At unity the two views of one frame are identical, and the noise makes consecutive
+    // frames differ, so a pair torn between two publications would show up as a mismatch.
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    std::atomic<bool> running{true};
+    std::atomic<int> pairs{0}, torn{0};
+
+    std::thread display (
+        [&]
+        {
+            Poll poll;
+            while (running.load())
+            {
+                if (poll.from (*processor))
+                {
+                    ++pairs;
+                    if (poll.before != poll.after)
+                        ++torn;
+                }
+                std::this_thread::yield();
+            }
+        });
+
+    juce::Random random (3);
+    juce::AudioBuffer<float> block (2, 256);
+    juce::MidiBuffer midi;
+    for (int i = 0; i < 1500; ++i)
+    {
+        for (int ch = 0; ch < 2; ++ch)
+            for (int s = 0; s < 256; ++s)
+                block.setSample (ch, s, random.nextFloat() - 0.5f);
+        processor->processBlock (block, midi);
+    }
+    running.store (false);
+    display.join();
+
+    EXPECT_GT (pairs.load(), 10);
+    EXPECT_EQ (torn.load(), 0);
+}
