@@ -404,8 +404,9 @@ public:
         reader.reset();
 
         const auto written = audioOutput.getTemporaryFile();
+        auto writtenStream = written.createInputStream();
         std::unique_ptr<juce::AudioFormatReader> check (
-            wav.createReaderFor (written.createInputStream().release(), true));
+            writtenStream != nullptr ? wav.createReaderFor (writtenStream.release(), true) : nullptr);
         if (check == nullptr || (int)check->numChannels != numChannels ||
             check->lengthInSamples != inputLength)
             return fail ("cannot write " + quoted (audioOutput.getPath()) +
