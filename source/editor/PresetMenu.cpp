@@ -1,0 +1,411 @@
+#include "editor/PresetMenu.h"
+
+namespace varnelle::editor
+{
+
+//==============================================================================
+void JucePresetUi::showMenu (const juce::PopupMenu& menu, juce::Component& target,
+                             std::function<void (int)> onResult)
+{
+    juce::PopupMenu toShow (menu);
+    toShow.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&target), std::move (onResult));
+}
+
+void JucePresetUi::chooseSaveFile (const juce::String& title, const juce::File& initialFile,
+                                   std::function<void (const juce::File&)> onChosen)
+{
+    auto chooser = std::make_shared<juce::FileChooser> (title, initialFile, PresetManager::fileWildcard, true,
+                                                        false, nullptr);
+
+    // The callback holds the chooser, so it lives until the dialog is done.
+    chooser->launchAsync (saveDialogFlags,
+                          [chooser, onChosen = std::move (onChosen)] (const juce::FileChooser&)
+                          { onChosen (chooser->getResult()); });
+}
+
+void JucePresetUi::confirmDelete (const juce::String& presetName, juce::Component& associatedComponent,
+                                  std::function<void (bool)> onResult)
+{
+    juce::AlertWindow::showOkCancelBox (
+        juce::MessageBoxIconType::WarningIcon, "Delete Preset", "Delete '" + presetName + "'?", {}, {},
+        &associatedComponent,
+        juce::ModalCallbackFunction::create ([onResult = std::move (onResult)] (int result)
+                                             { onResult (result == 1); }));
+}
+
+void JucePresetUi::confirmReplace (const juce::String& presetName, juce::Component& associatedComponent,
+                                   std::function<void (bool)> onResult)
+{
+    juce::AlertWindow::showOkCancelBox (
+        juce::MessageBoxIconType::WarningIcon, "Replace Preset", "Replace '" + presetName + "'?", {}, {},
+        &associatedComponent,
+        juce::ModalCallbackFunction::create ([onResult = std::move (onResult)] (int result)
+                                             { onResult (result == 1); }));
+}
+
+void JucePresetUi::showLoadFailure (const juce::File& presetFile)
+{
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, "Preset",
+                                            "Failed to load preset:\n" + presetFile.getFullPathName(), {},
+                                            nullptr);
+}
+
+void JucePresetUi::revealFolder (const juce::File& folder)
+{
+    folder.revealToUser();
+}
+
+//==============================================================================
+const juce::String PresetMenu::factoryItemText{"Factory: Reset"};
+const juce::String PresetMenu::selectedPathKey{"selectedPresetPath"};
+const juce::String PresetMenu::itemPathKeyPrefix{"presetPath_"};
+
+PresetMenu::PresetMenu (VarnelleAudioProcessor& processor, juce::Component& ownerComponent,
+                        juce::ComboBox& presetBox, juce::TextButton& presetMenuButton,
+                        std::unique_ptr<PresetUi> uiToUse, juce::File presetFolder)
+    : manager (processor, std::move (presetFolder)), owner (ownerComponent), box (presetBox),
+      menuButton (presetMenuButton),
+      ui (uiToUse != nullptr ? std::move (uiToUse) : std::make_unique<JucePresetUi>())
+{
+}
+
+PresetMenu::~PresetMenu()
+{
+    if (controlsSetUp)
+    {
+        box.onChange = nullptr;
+        menuButton.onClick = nullptr;
+    }
+}
+
+bool PresetMenu::isAlive (const juce::WeakReference<PresetMenu>& self,
+                          const juce::Component::SafePointer<juce::Component>& ownerPointer)
+{
+    return self != nullptr && ownerPointer != nullptr;
+}
+
+void PresetMenu::setUpControls()
+{
+    const auto white = juce::Colours::white;
+
+    box.setTextWhenNothingSelected ("Preset");
+    box.setJustificationType (juce::Justification::centredLeft);
+    box.setColour (juce::ComboBox::backgroundColourId, juce::Colour (0xff121b2c));
+    box.setColour (juce::ComboBox::outlineColourId, white.withAlpha (0.16f));
+    box.setColour (juce::ComboBox::textColourId, white.withAlpha (0.92f));
+    box.setColour (juce::ComboBox::arrowColourId, white.withAlpha (0.75f));
+    box.clear (juce::dontSendNotification);
+    box.addItem (factoryItemText, factoryItemId);
+    box.setSelectedId (0, juce::dontSendNotification);
+    box.setText (factoryItemText, juce::dontSendNotification);
+    setSelectedPresetPath ({});
+
+    menuButton.setName ("Presets");
+    menuButton.setButtonText ("...");
+    menuButton.setTooltip ("Preset menu");
+    menuButton.setColour (juce::TextButton::buttonColourId, juce::Colour (0xff1d2a43));
+    menuButton.setColour (juce::TextButton::buttonOnColourId, juce::Colour (0xff2d4368));
+    menuButton.setColour (juce::TextButton::textColourOffId, white.withAlpha (0.88f));
+    menuButton.setColour (juce::TextButton::textColourOnId, white);
+
+    box.onChange = [this] { loadSelectedPreset(); };
+    menuButton.onClick = [this] { showPresetMenu(); };
+    controlsSetUp = true;
+
+    refreshPresetList();
+}
+
+void PresetMenu::setSelectedPresetPath (const juce::String& path)
+{
+    box.getProperties().set (selectedPathKey, path);
+}
+
+juce::String PresetMenu::getSelectedPresetPath() const
+{
+    return box.getProperties()[selectedPathKey].toString();
+}
+
+void PresetMenu::refreshPresetList()
+{
+    auto& properties = box.getProperties();
+    const auto remembered = getSelectedPresetPath();
+
+    box.clear (juce::dontSendNotification);
+    box.addItem (factoryItemText, factoryItemId);
+
+    int match = 0;
+    int id = factoryItemId + 1;
+
+    for (const auto& file : manager.listPresetFiles())
+    {
+        const auto path = file.getFullPathName();
+        box.addItem (PresetManager::getPresetName (file), id);
+        properties.set (itemPathKeyPrefix + juce::String (id), path);
+
+        if (remembered.isNotEmpty() && remembered == path)
+            match = id;
+
+        ++id;
+    }
+
+    box.setSelectedId (match, juce::dontSendNotification);
+
+    if (match == 0)
+    {
+        setSelectedPresetPath ({});
+        box.setText (factoryItemText, juce::dontSendNotification);
+    }
+}
+
+juce::File PresetMenu::getSelectedPresetFile() const
+{
+    const auto id = box.getSelectedId();
+
+    if (id > factoryItemId)
+    {
+        const auto path = box.getProperties()[itemPathKeyPrefix + juce::String (id)].toString();
+
+        if (juce::File::isAbsolutePath (path))
+            return juce::File (path);
+    }
+
+    return {};
+}
+
+void PresetMenu::loadSelectedPreset()
+{
+    if (box.getSelectedId() <= factoryItemId)
+    {
+        resetToFactory();
+        return;
+    }
+
+    const auto file = getSelectedPresetFile();
+
+    switch (manager.loadPreset (file))
+    {
+        case PresetManager::LoadResult::missing:
+            return;
+
+        case PresetManager::LoadResult::unreadable:
+        case PresetManager::LoadResult::invalid:
+            ui->showLoadFailure (file); // the item stays selected, the remembered path unchanged
+            return;
+
+        case PresetManager::LoadResult::loaded:
+            setSelectedPresetPath (file.getFullPathName());
+            owner.repaint();
+            return;
+    }
+}
+
+void PresetMenu::resetToFactory()
+{
+    setSelectedPresetPath ({});
+    manager.resetToFactoryDefaults();
+    box.setSelectedId (0, juce::dontSendNotification);
+    box.setText (factoryItemText, juce::dontSendNotification);
+    owner.repaint();
+}
+
+juce::PopupMenu PresetMenu::buildPresetMenu() const
+{
+    const auto presetSelected = box.getSelectedId() > factoryItemId;
+
+    juce::PopupMenu menu;
+    menu.addSectionHeader ("Preset");
+    menu.addItem (savePresetItem, "Save Preset...", true, false);
+    menu.addItem (saveAsItem, "Save As...", true, false);
+    menu.addSeparator();
+    menu.addItem (renameItem, "Rename...", presetSelected, false);
+    menu.addItem (deleteItem, "Delete", presetSelected, false);
+    menu.addSeparator();
+    menu.addItem (openFolderItem, "Open Preset Folder", true, false);
+    menu.addSeparator();
+    menu.addItem (refreshListItem, "Refresh List", true, false);
+    return menu;
+}
+
+void PresetMenu::showPresetMenu()
+{
+    ui->showMenu (buildPresetMenu(), menuButton,
+                  [self = juce::WeakReference<PresetMenu> (this),
+                   ownerPointer = juce::Component::SafePointer<juce::Component> (&owner)] (int itemId)
+                  {
+                      if (isAlive (self, ownerPointer))
+                          self->handlePresetMenuResult (itemId);
+                  });
+}
+
+void PresetMenu::handlePresetMenuResult (int itemId)
+{
+    switch (itemId)
+    {
+        case savePresetItem:
+            saveOverSelectedOrAsk();
+            break;
+
+        case saveAsItem:
+            askForPresetName ("Save Preset As", getProposedNameForSaving(),
+                              [this] (juce::String name) { savePresetWithName (name); });
+            break;
+
+        case renameItem:
+            renameSelected();
+            break;
+
+        case deleteItem:
+            deleteSelected();
+            break;
+
+        case openFolderItem:
+            ui->revealFolder (manager.getPresetFolder());
+            break;
+
+        case refreshListItem:
+            refreshPresetList();
+            break;
+
+        default:
+            break; // 0: the menu was dismissed
+    }
+}
+
+juce::String PresetMenu::getProposedNameForSaving() const
+{
+    return PresetManager::proposeNameForSaving (box.getText());
+}
+
+void PresetMenu::saveOverSelectedOrAsk()
+{
+    const auto file = getSelectedPresetFile();
+
+    if (file.existsAsFile())
+    {
+        if (manager.writeCurrentState (file))
+        {
+            setSelectedPresetPath (file.getFullPathName());
+            refreshPresetList();
+        }
+        return;
+    }
+
+    askForPresetName ("Save Preset", getProposedNameForSaving(),
+                      [this] (juce::String name) { savePresetWithName (name); });
+}
+
+void PresetMenu::savePresetWithName (const juce::String& name)
+{
+    const auto file = manager.savePresetWithName (name);
+
+    if (file == juce::File())
+        return;
+
+    setSelectedPresetPath (file.getFullPathName());
+    refreshPresetList();
+}
+
+void PresetMenu::askForPresetName (const juce::String& title, const juce::String& proposed,
+                                   std::function<void (juce::String)> action)
+{
+    askForPresetName (title, proposed, juce::File(), std::move (action));
+}
+
+void PresetMenu::askForPresetName (const juce::String& title, const juce::String& proposed,
+                                   const juce::File& renameSource, std::function<void (juce::String)> action)
+{
+    auto name = PresetManager::sanitisePresetName (proposed);
+
+    if (name.isEmpty())
+        name = "New Preset";
+
+    const auto initialFile = manager.getPresetFolder().getChildFile (name + PresetManager::fileExtension);
+
+    ui->chooseSaveFile (
+        title, initialFile,
+        [self = juce::WeakReference<PresetMenu> (this),
+         ownerPointer = juce::Component::SafePointer<juce::Component> (&owner), renameSource,
+         action = std::move (action)] (const juce::File& chosen)
+        {
+            if (!isAlive (self, ownerPointer))
+                return;
+
+            const auto chosenName =
+                chosen == juce::File() ? juce::String() : PresetManager::nameFromChosenFile (chosen);
+
+            if (chosenName.isEmpty())
+            {
+                action ({}); // cancelled
+                return;
+            }
+
+            // Only the name counts; every preset is written to the preset folder. The dialog has
+            // warned about replacing an existing file only if it showed that very file.
+            const auto target = renameSource == juce::File()
+                                    ? self->manager.getPresetFile (chosenName)
+                                    : PresetManager::getRenameTarget (renameSource, chosenName);
+            const auto replacesAnother =
+                target.existsAsFile() && !(renameSource != juce::File() &&
+                                           PresetManager::isSameNameIgnoringCase (renameSource, target));
+
+            if (!replacesAnother || chosen == target)
+            {
+                action (chosenName);
+                return;
+            }
+
+            self->ui->confirmReplace (chosenName, self->owner,
+                                      [self, ownerPointer, action, chosenName] (bool confirmed)
+                                      {
+                                          if (isAlive (self, ownerPointer))
+                                              action (confirmed ? chosenName : juce::String());
+                                      });
+        });
+}
+
+void PresetMenu::renameSelected()
+{
+    const auto oldFile = getSelectedPresetFile();
+
+    if (!oldFile.existsAsFile())
+        return;
+
+    askForPresetName ("Rename Preset", PresetManager::getPresetName (oldFile), oldFile,
+                      [this, oldFile] (juce::String newName) { renamePreset (oldFile, newName); });
+}
+
+void PresetMenu::renamePreset (const juce::File& oldFile, const juce::String& newName)
+{
+    const auto target = manager.renamePreset (oldFile, newName);
+
+    if (target == juce::File())
+        return;
+
+    setSelectedPresetPath (target.getFullPathName());
+    refreshPresetList();
+}
+
+void PresetMenu::deleteSelected()
+{
+    const auto file = getSelectedPresetFile();
+
+    if (!file.existsAsFile())
+        return;
+
+    ui->confirmDelete (PresetManager::getPresetName (file), owner,
+                       [self = juce::WeakReference<PresetMenu> (this),
+                        ownerPointer = juce::Component::SafePointer<juce::Component> (&owner),
+                        file] (bool confirmed)
+                       {
+                           if (!confirmed || !isAlive (self, ownerPointer))
+                               return;
+
+                           if (!PresetManager::deletePreset (file))
+                               return;
+
+                           self->setSelectedPresetPath ({});
+                           self->refreshPresetList();
+                       });
+}
+
+} // namespace varnelle::editor
