@@ -1,0 +1,715 @@
+#include "editor/SpectrogramComponent.h"
+
+#include "editor/EditorShared.h"
+#include "engine/BandParameters.h"
+#include "engine/StftConstants.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace varnelle::editor
+{
+
+namespace
+{
+const juce::Colour backgroundColour (0xff0e1526);
+const juce::Colour emptyHistoryColour (0xff0b1220);
+const juce::Colour levelBoxColour (0xff101a2c);
+const juce::Colour badgeColour (0xff091322);
+
+constexpr float minFrequencyHz = 20.0f;
+constexpr float maxFrequencyHz = 20000.0f;
+constexpr float minLevelDb = -80.0f;
+constexpr float maxLevelDb = 0.0f;
+
+constexpr float gridFrequencies[] = {120.0f, 500.0f, 1000.0f, 5000.0f, 10000.0f};
+constexpr float scaleLevels[] = {0.0f, -20.0f, -40.0f, -60.0f, -80.0f};
+
+// lo when v is below lo, otherwise the smaller of v and hi.
+template <typename T>
+T clampValue (T v, T lo, T hi)
+{
+    return v < lo ? lo : std::min (v, hi);
+}
+
+float readValue (const std::atomic<float>* value)
+{
+    return value != nullptr ? value->load() : 0.0f;
+}
+
+int roundToIntAwayFromZero (float v)
+{
+    return (int)std::roundf (v);
+}
+
+float readValueOr (const std::atomic<float>* value, float fallback)
+{
+    return value != nullptr ? value->load() : fallback;
+}
+
+// Edge grabbing, in pixels.
+constexpr float frequencyLineReach = 12.0f;
+constexpr int badgeMarginX = 4, badgeMarginY = 3;
+constexpr int levelBoxMarginX = 6, levelBoxMarginY = 8;
+constexpr int levelBoxCloseness = 14;
+constexpr float levelBoxReach = 15.0f;
+constexpr int legendMarginX = 16, legendMarginY = 14;
+constexpr float legendCloseness = 12.0f;
+constexpr float legendPointReach = 18.0f;
+constexpr float legendLineReach = 16.0f;
+
+// Gaps kept while dragging (Hz, dB) and how close to the ends of the scale a level gets (px).
+constexpr float minFrequencyGapHz = 10.0f;
+constexpr float minLevelGapDb = 3.0f;
+constexpr float levelDragMargin = 4.0f;
+
+// Integer part, truncated; far-off positions are pinned first so that the cast stays defined.
+int truncateToInt (float v)
+{
+    return (int)clampValue (v, -1.0e9f, 1.0e9f);
+}
+
+BandParam slotForDragMode (SpectrogramComponent::DragMode mode)
+{
+    using DragMode = SpectrogramComponent::DragMode;
+    switch (mode)
+    {
+        case DragMode::freqLow:
+            return BandParam::freqLow;
+        case DragMode::freqHigh:
+            return BandParam::freqHigh;
+        case DragMode::levelMin:
+            return BandParam::levelMin;
+        case DragMode::levelMax:
+        case DragMode::none:
+            break;
+    }
+    return BandParam::levelMax;
+}
+
+juce::String dragParameterId (int bandIndex, SpectrogramComponent::DragMode mode)
+{
+    if (mode == SpectrogramComponent::DragMode::none)
+        return {};
+    return getBandParameterId (bandIndex, slotForDragMode (mode));
+}
+} // namespace
+
+const juce::String& SpectrogramComponent::CachedNumberText::get (float number, int decimals,
+                                                                 const juce::String& suffix)
+{
+    if (!valid || number != value)
+    {
+        text = juce::String (number, decimals) + suffix;
+        value = number;
+        valid = true;
+    }
+    return text;
+}
+
+SpectrogramComponent::SpectrogramComponent (VarnelleAudioProcessor& processorToShow)
+    : processor (processorToShow), smallFont (makeFont (10.5f)), labelFont (makeFont (12.0f, true)),
+      badgeFont (makeFont (9.0f, true))
+{
+    auto& tree = processor.parameters;
+    for (int b = 0; b < numBands; ++b)
+    {
+        auto& values = bandValues[(size_t)b];
+        values.freqLow = tree.getRawParameterValue (getBandParameterId (b, BandParam::freqLow));
+        values.freqHigh = tree.getRawParameterValue (getBandParameterId (b, BandParam::freqHigh));
+        values.levelMin = tree.getRawParameterValue (getBandParameterId (b, BandParam::levelMin));
+        values.levelMax = tree.getRawParameterValue (getBandParameterId (b, BandParam::levelMax));
+        const auto bypassId = findBypassParameterId (tree, b);
+        values.bypass = bypassId.isNotEmpty() ? tree.getRawParameterValue (bypassId) : nullptr;
+        bandTitles[(size_t)b] = "Band " + juce::String (b + 1);
+    }
+
+    for (size_t i = 0; i < std::size (gridFrequencies); ++i)
+    {
+        const float f = gridFrequencies[i];
+        frequencyGridTexts[i] = f >= 1000.0f ? juce::String (f / 1000.0f, 1) + "k" : juce::String ((int)f);
+    }
+    for (size_t i = 0; i < std::size (scaleLevels); ++i)
+        levelScaleTexts[i] = juce::String (scaleLevels[i], 0);
+
+    freqTitle = "Freq";
+    levelTitle = "Level";
+    dbTitle = "dB";
+    afterViewTitle = "View: After Gain";
+    beforeViewTitle = "View: Before Gain";
+    hzSuffix = " Hz";
+
+    startTimerHz (30);
+}
+
+SpectrogramComponent::~SpectrogramComponent()
+{
+    stopTimer();
+    if (gestureParameter != nullptr)
+    {
+        gestureParameter->endChangeGesture();
+        gestureParameter = nullptr;
+    }
+}
+
+//==============================================================================
+void SpectrogramComponent::setTimeZoom (float newZoom)
+{
+    if (std::isfinite (newZoom))
+        timeZoom = clampValue (newZoom, 4.0f, 20.0f);
+}
+
+void SpectrogramComponent::setShowAfterGain (bool shouldShowAfter)
+{
+    showAfterGain = shouldShowAfter ? 1 : 0;
+    repaint();
+}
+
+void SpectrogramComponent::setSelectedBand (int bandIndex)
+{
+    selectedBand = clampValue (bandIndex, 0, numBands - 1);
+    repaint();
+}
+
+//==============================================================================
+juce::Rectangle<int> SpectrogramComponent::getContentBounds() const
+{
+    auto area = getLocalBounds();
+    area.removeFromLeft (10);
+    area.removeFromRight (10);
+    area.removeFromBottom (10);
+    area.removeFromTop (22);
+    return area;
+}
+
+juce::Rectangle<int> SpectrogramComponent::getPlotBounds() const
+{
+    auto area = getContentBounds();
+    area.removeFromRight (110);
+    return area;
+}
+
+juce::Rectangle<int> SpectrogramComponent::getLegendBounds() const
+{
+    auto area = getContentBounds();
+    area.removeFromRight (58);
+    return area.removeFromRight (30);
+}
+
+juce::Rectangle<int> SpectrogramComponent::getLevelBoxBounds() const
+{
+    auto area = getContentBounds();
+    area.removeFromRight (4);
+    return area.removeFromRight (42);
+}
+
+float SpectrogramComponent::yForFrequency (float frequencyHz) const
+{
+    const auto plot = getPlotBounds().toFloat();
+    const float f = clampValue (frequencyHz, minFrequencyHz, maxFrequencyHz);
+    return plot.getBottom() - std::log (f / minFrequencyHz) / std::log (1000.0f) * plot.getHeight();
+}
+
+float SpectrogramComponent::yForLevel (float levelDb) const
+{
+    const auto legend = getLegendBounds().toFloat();
+    const float level = clampValue (levelDb, minLevelDb, maxLevelDb);
+    return legend.getBottom() - ((level - minLevelDb) / (maxLevelDb - minLevelDb)) * legend.getHeight();
+}
+
+juce::Colour SpectrogramComponent::spectrumColour (float value)
+{
+    static constexpr float positions[] = {0.0f, 0.18f, 0.4f, 0.62f, 0.8f, 1.0f};
+    static constexpr juce::uint32 colours[] = {0xff0b1220, 0xff173f9d, 0xff00a7cc,
+                                               0xff58c96b, 0xfff0be3d, 0xfff34e37};
+
+    // A NaN reads as silence rather than falling through every stop.
+    const float t = value > 0.0f ? std::min (value, 1.0f) : 0.0f;
+    size_t k = 1;
+    while (k < std::size (positions) - 1 && positions[k] < t)
+        ++k;
+    const float proportion = (t - positions[k - 1]) / (positions[k] - positions[k - 1]);
+    return juce::Colour (colours[k - 1]).interpolatedWith (juce::Colour (colours[k]), proportion);
+}
+
+//==============================================================================
+void SpectrogramComponent::resized()
+{
+    ensureImageSizes();
+
+    const auto legend = getLegendBounds().toFloat();
+    legendGradient = juce::ColourGradient (spectrumColour (1.0f), legend.getX(), legend.getY(),
+                                           spectrumColour (0.0f), legend.getX(), legend.getBottom(), false);
+    legendGradient.addColour (0.16, spectrumColour (0.84f));
+    legendGradient.addColour (0.34, spectrumColour (0.66f));
+    legendGradient.addColour (0.52, spectrumColour (0.48f));
+    legendGradient.addColour (0.70, spectrumColour (0.30f));
+    legendGradient.addColour (0.86, spectrumColour (0.14f));
+}
+
+void SpectrogramComponent::ensureImageSizes()
+{
+    const auto plot = getPlotBounds();
+    if (plot.getWidth() <= 0 || plot.getHeight() <= 0)
+        return;
+
+    for (auto* image : {&beforeImage, &afterImage})
+    {
+        if (image->isValid() && image->getWidth() == plot.getWidth() &&
+            image->getHeight() == plot.getHeight())
+            continue;
+
+        // Software pixels, so that pushing a column is a plain memory write on every platform.
+        *image = juce::Image (juce::Image::RGB, plot.getWidth(), plot.getHeight(), true,
+                              juce::SoftwareImageType());
+        image->clear (image->getBounds(), emptyHistoryColour);
+    }
+}
+
+void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* values) const
+{
+    if (!image.isValid() || values == nullptr)
+        return;
+
+    const int width = image.getWidth();
+    const int height = image.getHeight();
+    if (width < 2 || height <= 0)
+        return;
+
+    image.moveImageSection (0, 0, 1, 0, width - 1, height);
+
+    const float sampleRate = (float)std::max (processor.getSampleRate(), 1.0);
+    const float rowDivisor = (float)std::max (height - 1, 1);
+    const juce::Image::BitmapData column (image, width - 1, 0, 1, height, juce::Image::BitmapData::writeOnly);
+
+    for (int y = 0; y < height; ++y)
+    {
+        const float t = clampValue (1.0f - (float)y / rowDivisor, 0.0f, 1.0f);
+        const float f = minFrequencyHz * std::pow (1000.0f, t);
+        const int bin =
+            clampValue (roundToIntAwayFromZero (f * (float)fftSize / sampleRate), 0, numDisplayBins - 1);
+        column.setPixelColour (0, y, spectrumColour (values[bin]));
+    }
+}
+
+void SpectrogramComponent::timerCallback()
+{
+    ensureImageSizes();
+
+    float before[numDisplayBins] = {};
+    float after[numDisplayBins] = {};
+    if (processor.getLatestSpectra (before, after, lastSeenFrame))
+    {
+        pushSpectrumColumn (beforeImage, before);
+        pushSpectrumColumn (afterImage, after);
+    }
+
+    repaint();
+}
+
+//==============================================================================
+SpectrogramComponent::BandGeometry SpectrogramComponent::getBandGeometry (int bandIndex) const
+{
+    const auto& values = bandValues[(size_t)clampValue (bandIndex, 0, numBands - 1)];
+    const float freqLow = readValue (values.freqLow);
+    const float freqHigh = readValue (values.freqHigh);
+    const float levelMin = readValue (values.levelMin);
+    const float levelMax = readValue (values.levelMax);
+
+    BandGeometry band;
+    band.fLo = std::min (freqLow, freqHigh);
+    band.fHi = std::max (freqLow, freqHigh);
+    band.lLo = std::min (levelMin, levelMax);
+    band.lHi = std::max (levelMin, levelMax);
+    band.yFreqLo = yForFrequency (band.fLo);
+    band.yFreqHi = yForFrequency (band.fHi);
+    band.yLevelLo = yForLevel (band.lLo);
+    band.yLevelHi = yForLevel (band.lHi);
+    // Same rule as isBandBypassed, on the pointer cached at construction.
+    band.alphaFactor = values.bypass != nullptr && values.bypass->load() >= 0.5f ? 0.35f : 1.0f;
+    return band;
+}
+
+SpectrogramComponent::LevelBadgeBounds SpectrogramComponent::getLevelBadgeBounds() const
+{
+    const auto levelBox = getLevelBoxBounds();
+    const auto& values = bandValues[(size_t)selectedBand];
+    const float levelMin = readValue (values.levelMin);
+    const float levelMax = readValue (values.levelMax);
+
+    const int top = levelBox.getY() + 1;
+    const int bottom = levelBox.getBottom() - 13;
+    int yMin =
+        clampValue (roundToIntAwayFromZero (yForLevel (std::min (levelMin, levelMax))) - 6, top, bottom);
+    int yMax =
+        clampValue (roundToIntAwayFromZero (yForLevel (std::max (levelMin, levelMax))) - 6, top, bottom);
+
+    if (std::abs (yMin - yMax) < 12)
+    {
+        if (yMin > yMax)
+            yMin = std::min (yMax + 12, bottom);
+        else
+            yMax = std::min (yMin + 12, bottom);
+    }
+
+    const int x = levelBox.getX() + 2;
+    const int w = levelBox.getWidth() - 4;
+    return {{x, yMin, w, 12}, {x, yMax, w, 12}};
+}
+
+SpectrogramComponent::FrequencyLabelRows SpectrogramComponent::getFrequencyLabelRows() const
+{
+    const auto plot = getPlotBounds();
+    const auto band = getBandGeometry (selectedBand);
+
+    FrequencyLabelRows rows;
+    rows.upper = clampValue (roundToIntAwayFromZero (std::min (band.yFreqLo, band.yFreqHi)) - 16,
+                             plot.getY() + 2, plot.getBottom() - 28);
+    rows.lower = clampValue (roundToIntAwayFromZero (std::max (band.yFreqLo, band.yFreqHi)) + 2,
+                             plot.getY() + 2, plot.getBottom() - 16);
+    if (rows.lower - rows.upper < 16)
+        rows.lower = std::min (rows.upper + 16, plot.getBottom() - 16);
+    return rows;
+}
+
+void SpectrogramComponent::drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area,
+                                           const juce::String& text) const
+{
+    g.setColour (badgeColour.withAlpha (0.62f));
+    g.fillRoundedRectangle (area.toFloat(), 2.5f);
+    g.setColour (juce::Colours::white.withAlpha (0.93f));
+    g.setFont (badgeFont);
+    g.drawText (text, area, juce::Justification::centred, false);
+}
+
+//==============================================================================
+void SpectrogramComponent::paint (juce::Graphics& g)
+{
+    const auto plot = getPlotBounds();
+    const auto legend = getLegendBounds();
+    const auto levelBox = getLevelBoxBounds();
+    const auto white = juce::Colours::white;
+
+    std::array<BandGeometry, numBands> bands;
+    for (int b = 0; b < numBands; ++b)
+        bands[(size_t)b] = getBandGeometry (b);
+
+    // 1. Background.
+    g.fillAll (backgroundColour);
+
+    // 2. The newest columns of the shown history, stretched over the plot in one draw.
+    const auto& history = showAfterGain != 0 ? afterImage : beforeImage;
+    if (history.isValid())
+    {
+        const int w = history.getWidth();
+        const int h = history.getHeight();
+        const int n = clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, w);
+        // Nearest neighbour keeps each history column a crisp block of timeZoom pixels.
+        g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
+        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(),
+                     std::max (w - n, 0), 0, n, h, false);
+    }
+    else
+    {
+        g.setColour (juce::Colours::black);
+        g.fillRect (plot);
+    }
+
+    // 3. Plot frame.
+    g.setColour (white.withAlpha (0.22f));
+    g.drawRect (plot, 1);
+
+    // 4. Frequency grid.
+    g.setFont (smallFont);
+    for (size_t i = 0; i < std::size (gridFrequencies); ++i)
+    {
+        const int y = roundToIntAwayFromZero (yForFrequency (gridFrequencies[i]));
+        g.setColour (white.withAlpha (0.12f));
+        g.drawHorizontalLine (y, (float)plot.getX(), (float)plot.getRight());
+        g.setColour (white.withAlpha (0.65f));
+        g.drawText (frequencyGridTexts[i], plot.getX() + 4, y, 38, 14, juce::Justification::left, false);
+    }
+
+    // 5. Band stripes and their frequency lines.
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        const auto colour = getBandColour (b);
+        const int top = roundToIntAwayFromZero (std::min (band.yFreqLo, band.yFreqHi));
+        const int bottom = roundToIntAwayFromZero (std::max (band.yFreqLo, band.yFreqHi));
+
+        g.setColour (colour.withAlpha ((selected ? 0.18f : 0.07f) * band.alphaFactor));
+        g.fillRect (plot.getX(), top, plot.getWidth(), std::max (bottom - top, 1));
+
+        const float thickness = selected ? 2.4f : 1.2f;
+        g.setColour (colour.withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));
+        g.drawLine ((float)plot.getX(), band.yFreqLo, (float)plot.getRight(), band.yFreqLo, thickness);
+        g.drawLine ((float)plot.getX(), band.yFreqHi, (float)plot.getRight(), band.yFreqHi, thickness);
+    }
+
+    // 6. The selected band's frequencies: the upper above its stripe, the lower below it.
+    const auto& chosen = bands[(size_t)selectedBand];
+    {
+        const auto rows = getFrequencyLabelRows();
+        g.setColour (white.withAlpha (0.85f));
+        g.setFont (labelFont);
+        g.drawText (upperFrequencyText.get (chosen.fHi, 0, hzSuffix), plot.getX() + 6, rows.upper, 120, 14,
+                    juce::Justification::left, false);
+        g.drawText (lowerFrequencyText.get (chosen.fLo, 0, hzSuffix), plot.getX() + 6, rows.lower, 120, 14,
+                    juce::Justification::left, false);
+        g.setColour (getBandColour (selectedBand).withAlpha (0.96f));
+        g.drawText (bandTitles[(size_t)selectedBand], plot.getX() + 128, rows.upper, 72, 14,
+                    juce::Justification::left, false);
+    }
+
+    // 7. Legend colour scale.
+    g.setGradientFill (legendGradient);
+    g.fillRoundedRectangle (legend.toFloat(), 4.0f);
+    g.setColour (white.withAlpha (0.45f));
+    g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
+
+    // 8. Level box.
+    g.setColour (levelBoxColour);
+    g.fillRoundedRectangle (levelBox.toFloat(), 4.0f);
+    g.setColour (white.withAlpha (0.22f));
+    g.drawRoundedRectangle (levelBox.toFloat(), 4.0f, 1.0f);
+
+    // 9. Level scale.
+    g.setFont (smallFont);
+    for (size_t i = 0; i < std::size (scaleLevels); ++i)
+    {
+        const int y = roundToIntAwayFromZero (yForLevel (scaleLevels[i]));
+        g.setColour (white.withAlpha (0.18f));
+        g.drawHorizontalLine (y, (float)legend.getX(), (float)(legend.getX() + 30));
+        g.setColour (white.withAlpha (0.68f));
+        g.drawText (levelScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right, false);
+    }
+
+    // 10. Band level lines across the legend.
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        const float thickness = selected ? 2.2f : 1.2f;
+        const float x0 = (float)legend.getX();
+        const float x1 = (float)(legend.getX() + 30);
+        g.setColour (getBandColour (b).withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));
+        g.drawLine (x0, band.yLevelLo, x1, band.yLevelLo, thickness);
+        g.drawLine (x0, band.yLevelHi, x1, band.yLevelHi, thickness);
+    }
+
+    // 11. Band level bars in the level box.
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        const auto colour = getBandColour (b);
+        const float top = std::roundf (std::min (band.yLevelLo, band.yLevelHi));
+        const float bottom = std::roundf (std::max (band.yLevelLo, band.yLevelHi));
+        const auto bar =
+            juce::Rectangle<float> ((float)levelBox.getX() + 1.0f, top, 40.0f, std::max (bottom - top, 1.0f))
+                .getIntersection (levelBox.toFloat());
+
+        g.setColour (colour.withAlpha ((selected ? 0.42f : 0.24f) * band.alphaFactor));
+        g.fillRect (bar);
+        if (selected)
+        {
+            g.setColour (colour.withAlpha (0.82f * band.alphaFactor));
+            g.drawRect (bar, 1.0f);
+        }
+    }
+
+    // 12. The selected band's level values next to its edges.
+    const auto badges = getLevelBadgeBounds();
+    drawValueBadge (g, badges.lower, lowerLevelText.get (chosen.lLo, 1, {}));
+    drawValueBadge (g, badges.upper, upperLevelText.get (chosen.lHi, 1, {}));
+
+    // 13. Titles, in the badge font that drawValueBadge left set.
+    const int titleY = std::max (plot.getY() - 16, 0);
+    g.setColour (white.withAlpha (0.75f));
+    g.drawText (freqTitle, plot.getX(), titleY, 70, 16, juce::Justification::left, false);
+    g.drawText (levelTitle, legend.getX() - 4, titleY, 70, 16, juce::Justification::left, false);
+    g.drawText (dbTitle, legend.getX() - 36, titleY, 34, 16, juce::Justification::right, false);
+    g.setColour (white.withAlpha (0.85f));
+    g.drawText (showAfterGain != 0 ? afterViewTitle : beforeViewTitle, plot.getRight() - 170, titleY, 170, 16,
+                juce::Justification::right, false);
+}
+
+//==============================================================================
+juce::String SpectrogramComponent::getDragParameterId (DragMode mode) const
+{
+    return dragParameterId (selectedBand, mode);
+}
+
+SpectrogramComponent::DragMode SpectrogramComponent::findDragTarget (juce::Point<float> position) const
+{
+    const float x = position.x;
+    const float y = position.y;
+    if (!std::isfinite (x) || !std::isfinite (y))
+        return DragMode::none;
+
+    const juce::Point<int> pi (truncateToInt (x), truncateToInt (y));
+    const auto& values = bandValues[(size_t)selectedBand];
+
+    // Frequency lines, each edge as stored (an inverted band keeps its parameter per line).
+    if (getPlotBounds().contains (pi))
+    {
+        const float dLow = std::abs (y - yForFrequency (readValueOr (values.freqLow, minFrequencyHz)));
+        const float dHigh = std::abs (y - yForFrequency (readValueOr (values.freqHigh, minFrequencyHz)));
+        if (std::min (dHigh, dLow) <= frequencyLineReach)
+            return dHigh <= dLow ? DragMode::freqHigh : DragMode::freqLow;
+    }
+
+    const auto badges = getLevelBadgeBounds();
+    if (badges.lower.expanded (badgeMarginX, badgeMarginY).contains (pi))
+        return DragMode::levelMin;
+    if (badges.upper.expanded (badgeMarginX, badgeMarginY).contains (pi))
+        return DragMode::levelMax;
+
+    if (getLevelBoxBounds().expanded (levelBoxMarginX, levelBoxMarginY).contains (pi))
+    {
+        const int cLow = badges.lower.getY() + badges.lower.getHeight() / 2;
+        const int cHigh = badges.upper.getY() + badges.upper.getHeight() / 2;
+        if (std::abs (cLow - cHigh) < levelBoxCloseness)
+            return (float)(cHigh + cLow) * 0.5f >= y ? DragMode::levelMax : DragMode::levelMin;
+
+        const float dLow = std::abs (y - (float)cLow);
+        const float dHigh = std::abs (y - (float)cHigh);
+        if (std::min (dHigh, dLow) <= levelBoxReach)
+            return dHigh <= dLow ? DragMode::levelMax : DragMode::levelMin;
+    }
+
+    const auto legend = getLegendBounds();
+    if (!legend.expanded (legendMarginX, legendMarginY).contains (pi))
+        return DragMode::none;
+
+    const float yMin = yForLevel (readValue (values.levelMin));
+    const float yMax = yForLevel (readValue (values.levelMax));
+    if (std::abs (yMin - yMax) < legendCloseness)
+        return (yMax + yMin) * 0.5f >= y ? DragMode::levelMax : DragMode::levelMin;
+
+    const float cx = (float)(legend.getX() + legend.getWidth() / 2);
+    const float eMin = std::hypot (cx - x, yMin - y);
+    const float eMax = std::hypot (cx - x, yMax - y);
+    if (std::min (eMax, eMin) <= legendPointReach)
+        return eMax <= eMin ? DragMode::levelMax : DragMode::levelMin;
+
+    const float dMin = std::abs (y - yMin);
+    const float dMax = std::abs (y - yMax);
+    if (std::min (dMax, dMin) <= legendLineReach)
+        return dMax <= dMin ? DragMode::levelMax : DragMode::levelMin;
+
+    return DragMode::none;
+}
+
+void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
+{
+    dragMode = findDragTarget (e.position);
+    if (dragMode != DragMode::none)
+    {
+        if (gestureParameter != nullptr)
+        {
+            gestureParameter->endChangeGesture();
+            gestureParameter = nullptr;
+        }
+
+        dragBand = selectedBand;
+        const auto id = getDragParameterId (dragMode);
+        if (id.isNotEmpty())
+        {
+            gestureParameter = processor.parameters.getParameter (id);
+            if (gestureParameter != nullptr)
+                gestureParameter->beginChangeGesture();
+        }
+    }
+
+    // The edge jumps to the press position at once.
+    applyDrag (e.position);
+}
+
+void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
+{
+    applyDrag (e.position);
+}
+
+void SpectrogramComponent::mouseUp (const juce::MouseEvent&)
+{
+    if (gestureParameter != nullptr)
+    {
+        gestureParameter->endChangeGesture();
+        gestureParameter = nullptr;
+    }
+    dragMode = DragMode::none;
+}
+
+void SpectrogramComponent::applyDrag (juce::Point<float> position)
+{
+    if (dragMode == DragMode::none)
+        return;
+
+    const float y = position.y;
+    const auto plot = getPlotBounds().toFloat();
+    const auto content = getContentBounds().toFloat();
+    const bool isFrequency = dragMode == DragMode::freqLow || dragMode == DragMode::freqHigh;
+    // Without vertical room there is no axis to read a value from.
+    if (!std::isfinite (y) || (isFrequency ? plot.getHeight() : content.getHeight()) <= 0.0f)
+        return;
+
+    const auto& values = bandValues[(size_t)dragBand];
+    const auto id = dragParameterId (dragBand, dragMode);
+
+    if (isFrequency)
+    {
+        const float t = clampValue ((plot.getBottom() - y) / plot.getHeight(), 0.0f, 1.0f);
+        const float f = minFrequencyHz * std::pow (1000.0f, t);
+        if (dragMode == DragMode::freqLow)
+            setParameterValue (id, std::min (readValue (values.freqHigh) - minFrequencyGapHz, f));
+        else
+            setParameterValue (id, std::max (readValue (values.freqLow) + minFrequencyGapHz, f));
+        return;
+    }
+
+    // The level span is the legend's: the content's vertical extent.
+    const float top = content.getY();
+    const float height = content.getHeight();
+    const float bottom = top + height;
+    const float yc = dragMode == DragMode::levelMin
+                         ? (y < top + levelDragMargin ? top + levelDragMargin : std::min (y, bottom))
+                         : (y < top ? top : std::min (y, bottom - levelDragMargin));
+    const float v = clampValue ((bottom - yc) / height, 0.0f, 1.0f) * (maxLevelDb - minLevelDb) + minLevelDb;
+
+    if (dragMode == DragMode::levelMin)
+        setParameterValue (id, std::min (readValue (values.levelMax) - minLevelGapDb, v));
+    else
+        setParameterValue (id, std::max (readValue (values.levelMin) + minLevelGapDb, v));
+    enforceLevelGap();
+}
+
+void SpectrogramComponent::enforceLevelGap()
+{
+    // Runs on the stored values, after the parameter's range has rounded and limited them.
+    const auto& values = bandValues[(size_t)dragBand];
+    const float levelMin = readValue (values.levelMin);
+    const float levelMax = readValue (values.levelMax);
+    if (levelMax - minLevelGapDb >= levelMin)
+        return;
+
+    if (dragMode == DragMode::levelMin)
+        setParameterValue (dragParameterId (dragBand, dragMode), levelMax - minLevelGapDb);
+    else if (dragMode == DragMode::levelMax)
+        setParameterValue (dragParameterId (dragBand, dragMode), levelMin + minLevelGapDb);
+}
+
+void SpectrogramComponent::setParameterValue (const juce::String& id, float value)
+{
+    auto* parameter = processor.parameters.getParameter (id);
+    if (parameter == nullptr || !std::isfinite (value))
+        return;
+
+    const auto& range = parameter->getNormalisableRange();
+    parameter->setValueNotifyingHost (range.convertTo0to1 (clampValue (value, range.start, range.end)));
+}
+
+} // namespace varnelle::editor

@@ -1,0 +1,638 @@
+#include "editor/EditorShared.h"
+#include "editor/SpectrogramComponent.h"
+#include "helpers/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using varnelle::editor::SpectrogramComponent;
+
+namespace
+{
+const juce::Colour emptyColour (0xff0b1220);
+const juce::Colour hottestColour (0xfff34e37);
+
+struct Fixture
+{
+    explicit Fixture (int width, int height, double sampleRate = 48000.0)
+        : processor (varnelle::test::makePreparedProcessor (1, sampleRate)),
+          display (std::make_unique<SpectrogramComponent> (*processor))
+    {
+        display->setSize (width, height);
+    }
+
+    void set (const juce::String& id, float value) { varnelle::test::setParameter (*processor, id, value); }
+
+    void feed (std::vector<float> samples)
+    {
+        std::vector<std::vector<float>> audio{std::move (samples)};
+        varnelle::test::processInBlocks (*processor, audio, {512});
+    }
+
+    std::unique_ptr<VarnelleAudioProcessor> processor;
+    std::unique_ptr<SpectrogramComponent> display;
+};
+
+juce::String id (int band, const char* slot)
+{
+    return "band" + juce::String (band + 1) + "_" + slot;
+}
+
+juce::Image render (SpectrogramComponent& display)
+{
+    juce::Image image (juce::Image::ARGB, display.getWidth(), display.getHeight(), true);
+    juce::Graphics g (image);
+    display.paint (g);
+    return image;
+}
+
+std::vector<float> spectrumWithBin (int bin, float value = 1.0f)
+{
+    std::vector<float> values ((size_t)varnelle::numDisplayBins, 0.0f);
+    values[(size_t)bin] = value;
+    return values;
+}
+
+juce::Image emptyImage (int width, int height)
+{
+    juce::Image image (juce::Image::RGB, width, height, true, juce::SoftwareImageType());
+    image.clear (image.getBounds(), emptyColour);
+    return image;
+}
+
+std::vector<int> litRows (const juce::Image& image, int x)
+{
+    std::vector<int> rows;
+    for (int y = 0; y < image.getHeight(); ++y)
+        if (image.getPixelAt (x, y) != emptyColour)
+            rows.push_back (y);
+    return rows;
+}
+
+bool isUniformlyEmpty (const juce::Image& image)
+{
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            if (image.getPixelAt (x, y) != emptyColour)
+                return false;
+    return true;
+}
+
+bool columnIsEmpty (const juce::Image& image, int x)
+{
+    return litRows (image, x).empty();
+}
+
+::testing::AssertionResult coloursNear (juce::Colour actual, juce::Colour expected, int tolerance)
+{
+    const int dr = std::abs ((int)actual.getRed() - (int)expected.getRed());
+    const int dg = std::abs ((int)actual.getGreen() - (int)expected.getGreen());
+    const int db = std::abs ((int)actual.getBlue() - (int)expected.getBlue());
+    if (dr <= tolerance && dg <= tolerance && db <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "got " << actual.toDisplayString (false) << ", expected " << expected.toDisplayString (false);
+}
+
+// The history row of a frequency: row 0 is 20 kHz, the bottom row 20 Hz.
+int rowForFrequency (const juce::Image& image, double frequencyHz)
+{
+    const double t = std::log10 (frequencyHz / 20.0) / 3.0;
+    return (int)std::lround ((1.0 - t) * (image.getHeight() - 1));
+}
+
+//==============================================================================
+TEST (SpectrogramLayout, RectanglesFollowTheBounds)
+{
+    for (auto [w, h] : {std::pair{1120, 520}, std::pair{900, 400}, std::pair{2380, 1050}})
+    {
+        Fixture f (w, h);
+        const auto& d = *f.display;
+        SCOPED_TRACE (juce::String (w) + "x" + juce::String (h));
+        EXPECT_EQ (d.getContentBounds(), juce::Rectangle<int> (10, 22, w - 20, h - 32));
+        EXPECT_EQ (d.getPlotBounds(), juce::Rectangle<int>::leftTopRightBottom (10, 22, w - 120, h - 10));
+        EXPECT_EQ (d.getLegendBounds(),
+                   juce::Rectangle<int>::leftTopRightBottom (w - 98, 22, w - 68, h - 10));
+        EXPECT_EQ (d.getLevelBoxBounds(),
+                   juce::Rectangle<int>::leftTopRightBottom (w - 56, 22, w - 14, h - 10));
+
+        // The histories always have the plot's pixel size.
+        for (bool after : {false, true})
+        {
+            const auto& image = d.getHistoryImage (after);
+            ASSERT_TRUE (image.isValid());
+            EXPECT_EQ (image.getFormat(), juce::Image::RGB);
+            EXPECT_EQ (image.getBounds().withZeroOrigin(), d.getPlotBounds().withZeroOrigin());
+        }
+    }
+}
+
+TEST (SpectrogramLayout, TinyBoundsShrinkToNothingAndCreateNoImages)
+{
+    Fixture f (50, 20);
+    auto& d = *f.display;
+    // Removals take only what is left: 10 from the left, 10 from the right, then the bottom
+    // 10 and what remains of the height for the top.
+    EXPECT_EQ (d.getContentBounds(), juce::Rectangle<int> (10, 10, 30, 0));
+    EXPECT_TRUE (d.getPlotBounds().isEmpty());
+    EXPECT_GE (d.getPlotBounds().getWidth(), 0);
+    EXPECT_FALSE (d.getHistoryImage (false).isValid());
+    EXPECT_FALSE (d.getHistoryImage (true).isValid());
+
+    // A plot too narrow for the legend column still never goes negative.
+    d.setSize (100, 300);
+    EXPECT_EQ (d.getPlotBounds().getWidth(), 0);
+    EXPECT_EQ (d.getLegendBounds(), juce::Rectangle<int> (10, 22, 22, 268));
+    EXPECT_EQ (d.getLevelBoxBounds(), juce::Rectangle<int> (44, 22, 42, 268));
+    EXPECT_FALSE (d.getHistoryImage (false).isValid());
+
+    // Drawing and polling without images is harmless, even with data waiting.
+    f.feed (varnelle::test::makeSine (1000, 48000, 4096));
+    d.timerCallback();
+    EXPECT_FALSE (d.getHistoryImage (false).isValid());
+    const auto image = render (d);
+    EXPECT_EQ (image.getWidth(), 100);
+}
+
+//==============================================================================
+TEST (SpectrogramAxes, FrequencyIsLogarithmicOverThePlot)
+{
+    Fixture f (1000, 332); // plot y 22..322, 300 high
+    const auto& d = *f.display;
+    EXPECT_FLOAT_EQ (d.yForFrequency (20.0f), 322.0f);
+    EXPECT_NEAR (d.yForFrequency (20000.0f), 22.0f, 1e-3f);
+    EXPECT_NEAR (d.yForFrequency (632.4555f), 172.0f, 1e-3f); // geometric middle
+    EXPECT_NEAR (d.yForFrequency (200.0f), 222.0f, 1e-3f);    // one decade = a third
+    EXPECT_NEAR (d.yForFrequency (2000.0f), 122.0f, 1e-3f);
+    // Outside the range: the nearest end; a missing parameter's 0 lands at 20 Hz.
+    EXPECT_FLOAT_EQ (d.yForFrequency (5.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.yForFrequency (0.0f), 322.0f);
+    EXPECT_NEAR (d.yForFrequency (96000.0f), 22.0f, 1e-3f);
+}
+
+TEST (SpectrogramAxes, LevelIsLinearOverTheLegend)
+{
+    Fixture f (1000, 332); // legend y 22..322
+    const auto& d = *f.display;
+    EXPECT_FLOAT_EQ (d.yForLevel (-80.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.yForLevel (0.0f), 22.0f);
+    EXPECT_FLOAT_EQ (d.yForLevel (-40.0f), 172.0f);
+    EXPECT_FLOAT_EQ (d.yForLevel (-20.0f), 97.0f);
+    EXPECT_FLOAT_EQ (d.yForLevel (-120.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.yForLevel (6.0f), 22.0f);
+}
+
+//==============================================================================
+TEST (SpectrogramColourMap, StopsAreExactAndOutsideValuesAreLimited)
+{
+    const std::pair<float, juce::uint32> stops[] = {{0.0f, 0xff0b1220}, {0.18f, 0xff173f9d},
+                                                    {0.4f, 0xff00a7cc}, {0.62f, 0xff58c96b},
+                                                    {0.8f, 0xfff0be3d}, {1.0f, 0xfff34e37}};
+    for (auto [position, argb] : stops)
+        EXPECT_EQ (SpectrogramComponent::spectrumColour (position), juce::Colour (argb)) << position;
+
+    EXPECT_EQ (SpectrogramComponent::spectrumColour (-0.5f), juce::Colour (0xff0b1220));
+    EXPECT_EQ (SpectrogramComponent::spectrumColour (3.0f), juce::Colour (0xfff34e37));
+    EXPECT_EQ (SpectrogramComponent::spectrumColour (std::nanf ("")), juce::Colour (0xff0b1220));
+}
+
+TEST (SpectrogramColourMap, BlendsLinearlyBetweenNeighbouringStops)
+{
+    // Halfway between 0 (0b1220) and 0.18 (173f9d).
+    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.09f), juce::Colour (17, 40, 94), 1));
+    // Halfway between 0.62 (58c96b) and 0.8 (f0be3d).
+    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.71f), juce::Colour (164, 195, 84), 1));
+    // A quarter of the way from 0.8 (f0be3d) to 1.0 (f34e37).
+    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.85f), juce::Colour (241, 162, 60), 1));
+    // Halfway between 0.18 (173f9d) and 0.4 (00a7cc).
+    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.29f), juce::Colour (12, 115, 180), 1));
+}
+
+//==============================================================================
+TEST (SpectrogramHistory, PushedColumnLightsTheRowOfTheNearestBin)
+{
+    Fixture f (400, 300, 48000.0); // 2048 / 48000: 23.4375 Hz per bin
+    auto image = emptyImage (8, 101);
+
+    // Row 0 is 20 kHz: bin round (853.3) = 853, and no other row takes that bin.
+    f.display->pushSpectrumColumn (image, spectrumWithBin (853).data());
+    EXPECT_EQ (litRows (image, 7), std::vector<int> ({0}));
+    EXPECT_EQ (image.getPixelAt (7, 0), hottestColour);
+
+    // The middle row is 632 Hz, bin 27, which spans 621..644 Hz: row 50 only.
+    f.display->pushSpectrumColumn (image, spectrumWithBin (27).data());
+    EXPECT_EQ (litRows (image, 7), std::vector<int> ({50}));
+
+    // Bin 1 (11.7..35.2 Hz) holds the bottom rows from 34.8 Hz (row 92) down to 20 Hz.
+    f.display->pushSpectrumColumn (image, spectrumWithBin (1).data());
+    EXPECT_EQ (litRows (image, 7), std::vector<int> ({92, 93, 94, 95, 96, 97, 98, 99, 100}));
+
+    // Bin 0 is never shown.
+    f.display->pushSpectrumColumn (image, spectrumWithBin (0).data());
+    EXPECT_TRUE (columnIsEmpty (image, 7));
+
+    // The older columns moved left by one pixel each, oldest first.
+    EXPECT_EQ (litRows (image, 4), std::vector<int> ({0}));
+    EXPECT_EQ (litRows (image, 5), std::vector<int> ({50}));
+    EXPECT_EQ (litRows (image, 6).size(), 9u);
+    EXPECT_TRUE (columnIsEmpty (image, 3));
+
+    // The pixel takes the value's colour.
+    f.display->pushSpectrumColumn (image, spectrumWithBin (27, 0.4f).data());
+    EXPECT_EQ (image.getPixelAt (7, 50), juce::Colour (0xff00a7cc));
+}
+
+TEST (SpectrogramHistory, BinsFollowTheSampleRateAndStopAtTheLastDisplayBin)
+{
+    {
+        Fixture f (400, 300, 44100.0);
+        auto image = emptyImage (4, 101);
+        f.display->pushSpectrumColumn (image, spectrumWithBin (929).data()); // 20 kHz at 44.1 kHz
+        EXPECT_EQ (litRows (image, 3), std::vector<int> ({0}));
+    }
+    {
+        // At 22.05 kHz everything above 11.02 kHz would be beyond bin 1023 and reads bin 1023.
+        Fixture f (400, 300, 22050.0);
+        auto image = emptyImage (4, 101);
+        f.display->pushSpectrumColumn (image, spectrumWithBin (1023).data());
+        EXPECT_EQ (litRows (image, 3), std::vector<int> ({0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    }
+}
+
+TEST (SpectrogramHistory, ImagesTooSmallToScrollAreLeftAlone)
+{
+    Fixture f (400, 300);
+    auto narrow = emptyImage (1, 50);
+    f.display->pushSpectrumColumn (narrow, spectrumWithBin (27).data());
+    EXPECT_TRUE (isUniformlyEmpty (narrow));
+
+    juce::Image null;
+    f.display->pushSpectrumColumn (null, spectrumWithBin (27).data());
+    EXPECT_FALSE (null.isValid());
+}
+
+TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether)
+{
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    EXPECT_TRUE (d.isTimerRunning());
+    EXPECT_EQ (d.getTimerInterval(), 33);
+
+    const auto& before = d.getHistoryImage (false);
+    const auto& after = d.getHistoryImage (true);
+    const int last = before.getWidth() - 1;
+
+    // Nothing published yet: the plot stays uniformly empty.
+    d.timerCallback();
+    EXPECT_TRUE (isUniformlyEmpty (before));
+    EXPECT_TRUE (isUniformlyEmpty (after));
+
+    // Band 3 (600..2500 Hz by default) pulls a 1 kHz tone down by 60 dB in the after view.
+    f.set (id (2, "gain"), -60.0f);
+    // A tone over a quiet noise floor, so that every row has something to show.
+    auto signal = varnelle::test::makeSine (1000, 48000, 16384, 0.5f);
+    const auto noise = varnelle::test::makeWhiteNoise (16384, 0.02f, 3);
+    for (size_t i = 0; i < signal.size(); ++i)
+        signal[i] += noise[i];
+    f.feed (std::move (signal));
+    d.timerCallback();
+
+    const int toneRow = rowForFrequency (before, 1000.0);
+    const auto beforeTone = before.getPixelAt (last, toneRow);
+    const auto afterTone = after.getPixelAt (last, toneRow);
+    EXPECT_GT (beforeTone.getRed(), 200) << beforeTone.toDisplayString (false); // about -12 dB
+    EXPECT_LT (afterTone.getRed(), 100) << afterTone.toDisplayString (false);   // about -72 dB
+    EXPECT_NE (afterTone, emptyColour);
+
+    // Outside band 3 both views show the same frame's same values.
+    const int highRow = rowForFrequency (before, 10000.0);
+    EXPECT_NE (before.getPixelAt (last, highRow), emptyColour);
+    EXPECT_NE (before.getPixelAt (last, highRow), beforeTone);
+    EXPECT_EQ (after.getPixelAt (last, highRow), before.getPixelAt (last, highRow));
+
+    // One column each, however many frames were published.
+    EXPECT_TRUE (columnIsEmpty (before, last - 1));
+    EXPECT_TRUE (columnIsEmpty (after, last - 1));
+
+    // A tick without a new frame adds nothing.
+    d.timerCallback();
+    EXPECT_TRUE (columnIsEmpty (before, last - 1));
+    EXPECT_EQ (before.getPixelAt (last, toneRow), beforeTone);
+
+    // The next frame moves both histories by the same one column.
+    f.feed (std::vector<float> (512, 0.0f));
+    d.timerCallback();
+    EXPECT_EQ (before.getPixelAt (last - 1, toneRow), beforeTone);
+    EXPECT_EQ (after.getPixelAt (last - 1, toneRow), afterTone);
+    EXPECT_TRUE (columnIsEmpty (before, last - 2));
+    EXPECT_TRUE (columnIsEmpty (after, last - 2));
+}
+
+TEST (SpectrogramHistory, ResizingEmptiesBothHistories)
+{
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    f.feed (varnelle::test::makePinkNoise (8192, 0.5f, 7));
+    d.timerCallback();
+    ASSERT_FALSE (isUniformlyEmpty (d.getHistoryImage (false)));
+    ASSERT_FALSE (isUniformlyEmpty (d.getHistoryImage (true)));
+
+    // A move without a size change keeps the history.
+    d.setTopLeftPosition (30, 40);
+    EXPECT_FALSE (isUniformlyEmpty (d.getHistoryImage (false)));
+
+    d.setSize (900, 450);
+    for (bool afterGain : {false, true})
+    {
+        const auto& image = d.getHistoryImage (afterGain);
+        EXPECT_EQ (image.getWidth(), 900 - 130);
+        EXPECT_EQ (image.getHeight(), 450 - 32);
+        EXPECT_TRUE (isUniformlyEmpty (image));
+    }
+}
+
+//==============================================================================
+TEST (SpectrogramSetters, ValuesAreLimitedAndViewAndBandRepaint)
+{
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    EXPECT_FLOAT_EQ (d.getTimeZoom(), 1.0f);
+    d.setTimeZoom (7.5f);
+    EXPECT_FLOAT_EQ (d.getTimeZoom(), 7.5f);
+    d.setTimeZoom (1.0f);
+    EXPECT_FLOAT_EQ (d.getTimeZoom(), 4.0f);
+    d.setTimeZoom (50.0f);
+    EXPECT_FLOAT_EQ (d.getTimeZoom(), 20.0f);
+    d.setTimeZoom (std::nanf (""));
+    EXPECT_FLOAT_EQ (d.getTimeZoom(), 20.0f);
+
+    EXPECT_EQ (d.getSelectedBand(), 0);
+    d.setSelectedBand (3);
+    EXPECT_EQ (d.getSelectedBand(), 3);
+    d.setSelectedBand (9);
+    EXPECT_EQ (d.getSelectedBand(), 4);
+    d.setSelectedBand (-2);
+    EXPECT_EQ (d.getSelectedBand(), 0);
+
+    EXPECT_FALSE (d.getShowAfterGain());
+    d.setShowAfterGain (true);
+    EXPECT_TRUE (d.getShowAfterGain());
+}
+
+//==============================================================================
+TEST (SpectrogramPaint, ShowsTheNewestColumnsStretchedByTheTimeZoom)
+{
+    Fixture f (730, 400);
+    auto& d = *f.display;
+    const auto plot = d.getPlotBounds();
+    ASSERT_EQ (plot.getWidth(), 600);
+    auto before = d.getHistoryImage (false); // shares pixels with the component's history
+    auto after = d.getHistoryImage (true);
+
+    std::vector<float> hot ((size_t)varnelle::numDisplayBins, 1.0f);
+    std::vector<float> cold ((size_t)varnelle::numDisplayBins, 0.0f);
+    d.pushSpectrumColumn (before, hot.data());
+    d.pushSpectrumColumn (after, cold.data());
+    for (int i = 0; i < 149; ++i)
+    {
+        d.pushSpectrumColumn (before, cold.data());
+        d.pushSpectrumColumn (after, cold.data());
+    }
+
+    // A row at 300 Hz, clear of grid lines, band edges and labels.
+    const int y = juce::roundToInt (d.yForFrequency (300.0f));
+    auto isHot = [] (juce::Colour c) { return c.getRed() > 180 && c.getGreen() < 120; };
+
+    // Zoom 4: the newest 150 columns, 4 pixels each; the hot column is the leftmost block.
+    d.setTimeZoom (4.0f);
+    auto image = render (d);
+    for (int x = plot.getX() + 1; x < plot.getX() + 4; ++x)
+        EXPECT_TRUE (isHot (image.getPixelAt (x, y))) << x;
+    for (int x = plot.getX() + 4; x < plot.getRight(); x += 37)
+        EXPECT_FALSE (isHot (image.getPixelAt (x, y))) << x;
+
+    // The other view shows its own history straight away.
+    d.setShowAfterGain (true);
+    image = render (d);
+    EXPECT_FALSE (isHot (image.getPixelAt (plot.getX() + 2, y)));
+    d.setShowAfterGain (false);
+
+    // Zoom 20 shows only the newest 30 columns: the hot one is out of view...
+    d.setTimeZoom (20.0f);
+    image = render (d);
+    EXPECT_FALSE (isHot (image.getPixelAt (plot.getX() + 2, y)));
+
+    // ...until it is among them, then it spans 20 pixels.
+    for (int i = 0; i < 29; ++i)
+        d.pushSpectrumColumn (before, cold.data());
+    d.pushSpectrumColumn (before, hot.data());
+    for (int i = 0; i < 29; ++i)
+        d.pushSpectrumColumn (before, cold.data());
+    image = render (d);
+    for (int x = plot.getX() + 1; x < plot.getX() + 20; ++x)
+        EXPECT_TRUE (isHot (image.getPixelAt (x, y))) << x;
+    EXPECT_FALSE (isHot (image.getPixelAt (plot.getX() + 21, y)));
+
+    // Zoom 4 again: with 29 newer columns after it, the hot column is the 121st of the 150
+    // shown.
+    d.setTimeZoom (4.0f);
+    image = render (d);
+    const int hotStart = plot.getX() + (150 - 30) * 4;
+    EXPECT_TRUE (isHot (image.getPixelAt (hotStart + 1, y)));
+    EXPECT_TRUE (isHot (image.getPixelAt (hotStart + 3, y)));
+    EXPECT_FALSE (isHot (image.getPixelAt (hotStart - 2, y)));
+    EXPECT_FALSE (isHot (image.getPixelAt (hotStart + 5, y)));
+}
+
+TEST (SpectrogramPaint, BypassedBandsDrawAtThirtyFivePercentAlpha)
+{
+    Fixture f (1000, 520);
+    auto& d = *f.display;
+    // Separate frequency and level ranges so that no two stripes or bars overlap.
+    const float edgesHz[] = {20.0f, 100.0f, 400.0f, 1500.0f, 5000.0f, 20000.0f};
+    for (int b = 0; b < 5; ++b)
+    {
+        f.set (id (b, "freqLow"), edgesHz[b]);
+        f.set (id (b, "freqHigh"), edgesHz[b + 1]);
+        f.set (id (b, "levelMin"), -80.0f + 16.0f * (float)b);
+        f.set (id (b, "levelMax"), -80.0f + 16.0f * (float)(b + 1));
+    }
+    const auto plot = d.getPlotBounds();
+    const auto levelBox = d.getLevelBoxBounds();
+    const juce::Colour levelBoxColour (0xff101a2c);
+
+    auto stripePixel = [&] (const juce::Image& image, int band)
+    {
+        const float mid = std::sqrt (edgesHz[band] * edgesHz[band + 1]);
+        return image.getPixelAt (plot.getCentreX(), juce::roundToInt (d.yForFrequency (mid)));
+    };
+    auto barPixel = [&] (const juce::Image& image, int band)
+    {
+        const float mid = -72.0f + 16.0f * (float)band;
+        return image.getPixelAt (levelBox.getX() + 20, juce::roundToInt (d.yForLevel (mid)));
+    };
+    auto expected = [] (juce::Colour under, int band, float alpha)
+    { return under.overlaidWith (varnelle::editor::getBandColour (band).withAlpha (alpha)); };
+
+    d.setSelectedBand (2);
+    const auto active = render (d);
+    EXPECT_TRUE (coloursNear (stripePixel (active, 1), expected (emptyColour, 1, 0.07f), 2));
+    EXPECT_TRUE (coloursNear (stripePixel (active, 2), expected (emptyColour, 2, 0.18f), 2));
+    EXPECT_TRUE (coloursNear (barPixel (active, 1), expected (levelBoxColour, 1, 0.24f), 2));
+
+    f.set (id (1, "bypass"), 1.0f);
+    f.set (id (2, "bypass"), 1.0f);
+    const auto bypassed = render (d);
+    EXPECT_TRUE (coloursNear (stripePixel (bypassed, 1), expected (emptyColour, 1, 0.07f * 0.35f), 2));
+    EXPECT_TRUE (coloursNear (stripePixel (bypassed, 2), expected (emptyColour, 2, 0.18f * 0.35f), 2));
+    EXPECT_TRUE (coloursNear (barPixel (bypassed, 1), expected (levelBoxColour, 1, 0.24f * 0.35f), 2));
+    EXPECT_FALSE (coloursNear (stripePixel (bypassed, 2), stripePixel (active, 2), 4));
+
+    // Bands that stay on are untouched.
+    EXPECT_EQ (stripePixel (bypassed, 3), stripePixel (active, 3));
+    EXPECT_EQ (barPixel (bypassed, 3), barPixel (active, 3));
+}
+
+TEST (SpectrogramPaint, SwappedEdgesDrawExactlyLikeSortedOnes)
+{
+    Fixture f (900, 420);
+    auto& d = *f.display;
+    d.setSelectedBand (1);
+
+    f.set (id (1, "freqLow"), 300.0f);
+    f.set (id (1, "freqHigh"), 3000.0f);
+    f.set (id (1, "levelMin"), -50.0f);
+    f.set (id (1, "levelMax"), -10.0f);
+    const auto sorted = render (d);
+
+    f.set (id (1, "freqLow"), 3000.0f);
+    f.set (id (1, "freqHigh"), 300.0f);
+    f.set (id (1, "levelMin"), -10.0f);
+    f.set (id (1, "levelMax"), -50.0f);
+    const auto swapped = render (d);
+
+    int differing = 0;
+    for (int y = 0; y < sorted.getHeight(); ++y)
+        for (int x = 0; x < sorted.getWidth(); ++x)
+            differing += sorted.getPixelAt (x, y) != swapped.getPixelAt (x, y) ? 1 : 0;
+    EXPECT_EQ (differing, 0);
+
+    // And moving the band does change the picture, so the comparison means something.
+    f.set (id (1, "freqHigh"), 900.0f);
+    const auto moved = render (d);
+    EXPECT_NE (
+        moved.getPixelAt (d.getPlotBounds().getCentreX(), juce::roundToInt (d.yForFrequency (400.0f))),
+        sorted.getPixelAt (d.getPlotBounds().getCentreX(), juce::roundToInt (d.yForFrequency (400.0f))));
+}
+
+//==============================================================================
+TEST (SpectrogramLabels, FrequencyLabelsStayInsideThePlot)
+{
+    Fixture f (1000, 332); // plot y 22..322
+    auto& d = *f.display;
+    d.setSelectedBand (2);
+    auto rowsFor = [&] (float low, float high)
+    {
+        f.set (id (2, "freqLow"), low);
+        f.set (id (2, "freqHigh"), high);
+        const auto rows = d.getFrequencyLabelRows();
+        return std::pair{rows.upper, rows.lower};
+    };
+
+    // Mid-plot: the upper frequency 16 px above the stripe, the lower 2 px below it.
+    EXPECT_EQ (rowsFor (200.0f, 2000.0f), std::pair (122 - 16, 222 + 2));
+    EXPECT_EQ (rowsFor (2000.0f, 200.0f), std::pair (106, 224));
+
+    // A stripe at the very top: the upper label is held inside, the lower pushed 16 px below it.
+    EXPECT_EQ (rowsFor (19000.0f, 20000.0f), std::pair (24, 40));
+
+    // At the very bottom both are held inside; the upper one stops 28 px above the bottom,
+    // which leaves 12 px to the lower one.
+    EXPECT_EQ (rowsFor (20.0f, 25.0f), std::pair (294, 306));
+    const auto [upper, lower] = rowsFor (20.0f, 20.0f);
+    EXPECT_GE (upper, 24);
+    EXPECT_LE (lower + 14, 322);
+}
+
+TEST (SpectrogramLabels, LevelBadgesStayInsideTheLevelBox)
+{
+    Fixture f (1000, 332); // level box x 944..986, y 22..322
+    auto& d = *f.display;
+    d.setSelectedBand (4);
+    auto badgesFor = [&] (float levelMin, float levelMax)
+    {
+        f.set (id (4, "levelMin"), levelMin);
+        f.set (id (4, "levelMax"), levelMax);
+        const auto badges = d.getLevelBadgeBounds();
+        EXPECT_EQ (badges.lower.getX(), 946);
+        EXPECT_EQ (badges.lower.getWidth(), 38);
+        EXPECT_EQ (badges.upper.getWidth(), 38);
+        EXPECT_EQ (badges.lower.getHeight(), 12);
+        EXPECT_TRUE (d.getLevelBoxBounds().contains (badges.lower));
+        EXPECT_TRUE (d.getLevelBoxBounds().contains (badges.upper));
+        return std::pair{badges.lower.getY(), badges.upper.getY()};
+    };
+
+    // Centred on their level lines (6 px above the line's y).
+    EXPECT_EQ (badgesFor (-60.0f, -20.0f), std::pair (247 - 6, 97 - 6));
+    EXPECT_EQ (badgesFor (-20.0f, -60.0f), std::pair (241, 91));
+
+    // The full range: held one pixel inside the top and 13 above the bottom.
+    EXPECT_EQ (badgesFor (-80.0f, 0.0f), std::pair (309, 23));
+
+    // Close edges: the lower badge moves down to 12 px below the upper one.
+    EXPECT_EQ (badgesFor (-40.0f, -39.0f), std::pair (174, 162));
+
+    // Both at the top: the upper-edge badge takes the row below.
+    EXPECT_EQ (badgesFor (0.0f, 0.0f), std::pair (23, 35));
+
+    // Both at the bottom there is no room below, so they share the last row.
+    EXPECT_EQ (badgesFor (-80.0f, -79.0f), std::pair (309, 309));
+}
+
+//==============================================================================
+// Not a check: writes a picture of the display for a person to look at.
+//   varnelle_tests --gtest_also_run_disabled_tests --gtest_filter='SpectrogramPreview*'
+TEST (SpectrogramPreview, DISABLED_WritesPngs)
+{
+    Fixture f (1120, 520);
+    auto& d = *f.display;
+    f.set (id (1, "gain"), -30.0f);
+    f.set (id (1, "levelMin"), -40.0f);
+    f.set (id (1, "levelMax"), -6.0f);
+    f.set (id (3, "bypass"), 1.0f);
+    d.setSelectedBand (1);
+    d.setTimeZoom (4.0f);
+
+    const double rate = 48000.0;
+    auto noise = varnelle::test::makePinkNoise (512 * 200, 0.3f, 11);
+    double phase = 0.0;
+    for (int column = 0; column < 200; ++column)
+    {
+        std::vector<float> block (512);
+        const double frequency = 100.0 * std::pow (100.0, column / 200.0); // 100 Hz .. 10 kHz sweep
+        for (size_t i = 0; i < block.size(); ++i)
+        {
+            phase += juce::MathConstants<double>::twoPi * frequency / rate;
+            block[i] = 0.4f * (float)std::sin (phase) + noise[(size_t)column * 512 + i];
+        }
+        f.feed (std::move (block));
+        d.timerCallback();
+    }
+
+    for (bool afterGain : {false, true})
+    {
+        d.setShowAfterGain (afterGain);
+        const auto file = juce::File ("/tmp").getChildFile (afterGain ? "varnelle-spectrogram-after.png"
+                                                                      : "varnelle-spectrogram-before.png");
+        file.deleteFile();
+        juce::FileOutputStream out (file);
+        ASSERT_TRUE (out.openedOk());
+        juce::PNGImageFormat png;
+        ASSERT_TRUE (png.writeImageToStream (render (d), out));
+    }
+}
+
+} // namespace
