@@ -1,19 +1,485 @@
 #include "VarnelleAudioProcessorEditor.h"
 
-VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit)
-    : juce::AudioProcessorEditor (processorToEdit), audioProcessor (processorToEdit)
+#include "editor/EditorShared.h"
+#include "editor/ModernKnobLookAndFeel.h"
+#include "editor/SpectrogramComponent.h"
+
+using namespace varnelle::editor;
+
+namespace
 {
+constexpr int panelHeight = 250;
+constexpr int knobHeight = 55;
+constexpr float bypassedKnobAlpha = 0.62f;
+const juce::Colour bypassedOutlineColour (0xfff15b6b);
+
+// Knob colours shared by the band knobs and the two left-column knobs.
+void setKnobColours (juce::Slider& slider)
+{
+    slider.setColour (juce::Slider::rotarySliderFillColourId, juce::Colour (0xff63b7ff));
+    slider.setColour (juce::Slider::thumbColourId, juce::Colour (0xffffe5b1));
+    slider.setColour (juce::Slider::textBoxTextColourId, juce::Colours::white);
+    slider.setColour (juce::Slider::textBoxOutlineColourId, juce::Colour (0x00000000));
+}
+
+juce::String bandParameterId (int bandIndex, const char* name)
+{
+    return "band" + juce::String (bandIndex + 1) + "_" + name;
+}
+} // namespace
+
+VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit)
+    : juce::AudioProcessorEditor (processorToEdit), processorRef (processorToEdit)
+{
+    spectrogram = std::make_unique<SpectrogramComponent> (processorRef);
+    auto* display = spectrogram.get();
+    onWidthChanged = [display] (float zoom) { display->setTimeZoom (juce::jlimit (4.0f, 20.0f, zoom)); };
+    onViewChanged = [display] (bool showAfter) { display->setShowAfterGain (showAfter); };
+    onSelectedBandChanged = [display] (int band) { display->setSelectedBand (juce::jlimit (0, 4, band)); };
+    addAndMakeVisible (*spectrogram);
+
+    configureWidthDial();
+    configureLookaheadKnob();
+
+    const std::pair<juce::Label*, const char*> rowLabels[] = {
+        {&gainLabel, "Gain"},           {&attackLabel, "Attack"},        {&releaseLabel, "Release"},
+        {&lookaheadLabel, "Lookahead"}, {&upperKneeLabel, "Upper Knee"}, {&lowerKneeLabel, "Lower Knee"}};
+    for (const auto& [label, text] : rowLabels)
+    {
+        addAndMakeVisible (*label);
+        label->setText (text, juce::dontSendNotification);
+        label->setJustificationType (label == &lookaheadLabel ? juce::Justification::centred
+                                                              : juce::Justification::centredLeft);
+        label->setColour (juce::Label::textColourId, juce::Colours::white.withAlpha (0.82f));
+    }
+
+    configureViewButton (beforeButton, "Before");
+    configureViewButton (afterButton, "After");
+
+    addAndMakeVisible (presetBox);
+    addAndMakeVisible (presetMenuButton);
+    presetMenu.setUpControls();
+
+    for (int band = 0; band < 5; ++band)
+    {
+        configureBandButton (band);
+        configureBandKnob (gainSliders[band], " dB");
+        configureBandKnob (upperKneeSliders[band], " dB");
+        configureBandKnob (attackSliders[band], " ms");
+        configureBandKnob (lowerKneeSliders[band], " dB");
+        configureBandKnob (releaseSliders[band], " ms");
+        for (auto* knob : knobsOf (band))
+            knob->onDragStart = [this, band] { selectBand (band); };
+    }
+
+    attachBandKnobs();
+    refreshBypassState();
+
+    beforeButton.onClick = [this]
+    {
+        if (onViewChanged)
+            onViewChanged (false);
+    };
+    afterButton.onClick = [this]
+    {
+        if (onViewChanged)
+            onViewChanged (true);
+    };
+    beforeButton.setToggleState (true, juce::dontSendNotification);
+    afterButton.setToggleState (false, juce::dontSendNotification);
+    onViewChanged (false);
+
+    selectedBand = 0;
+    repaint();
+    onSelectedBandChanged (0);
+
+    updateAvailable = false;
+
     setResizable (true, true);
     setResizeLimits (900, 620, 2400, 1600);
     setSize (1140, 760);
 }
 
-VarnelleAudioProcessorEditor::~VarnelleAudioProcessorEditor() = default;
+VarnelleAudioProcessorEditor::~VarnelleAudioProcessorEditor()
+{
+    // The shared look-and-feel outlives every editor; no knob may still point at it when the
+    // knobs die.
+    widthSlider.setLookAndFeel (nullptr);
+    lookaheadSlider.setLookAndFeel (nullptr);
+    for (int band = 0; band < 5; ++band)
+        for (auto* knob : knobsOf (band))
+            knob->setLookAndFeel (nullptr);
+}
+
+std::array<juce::Slider*, 5> VarnelleAudioProcessorEditor::knobsOf (int bandIndex)
+{
+    const auto b = (size_t)juce::jlimit (0, 4, bandIndex);
+    return {&gainSliders[b], &upperKneeSliders[b], &attackSliders[b], &lowerKneeSliders[b],
+            &releaseSliders[b]};
+}
+
+juce::Slider& VarnelleAudioProcessorEditor::getBandKnob (int bandIndex, KnobRow row)
+{
+    return *knobsOf (bandIndex)[(size_t)row];
+}
+
+juce::TextButton* VarnelleAudioProcessorEditor::getBandButton (int bandIndex) noexcept
+{
+    return bandButtons[juce::jlimit (0, 4, bandIndex)].get();
+}
+
+juce::Label& VarnelleAudioProcessorEditor::getRowLabel (KnobRow row) noexcept
+{
+    juce::Label* labels[] = {&gainLabel, &upperKneeLabel, &attackLabel, &lowerKneeLabel, &releaseLabel};
+    return *labels[(int)row];
+}
+
+//==============================================================================
+void VarnelleAudioProcessorEditor::configureWidthDial()
+{
+    addAndMakeVisible (widthSlider);
+    widthSlider.setLookAndFeel (&getKnobLookAndFeel());
+    widthSlider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+    widthSlider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 72, 18);
+    setKnobColours (widthSlider);
+    widthSlider.setRange (4.0, 20.0, 0.01);
+    widthSlider.setSkewFactorFromMidPoint (8.0);
+    widthSlider.setTextValueSuffix (" x");
+    widthSlider.setDoubleClickReturnValue (true, 4.0);
+    widthSlider.onValueChange = [this]
+    {
+        if (onWidthChanged)
+            onWidthChanged ((float)widthSlider.getValue());
+    };
+    widthSlider.setValue (4.0, juce::dontSendNotification);
+    if (onWidthChanged)
+        onWidthChanged (4.0f);
+
+    addAndMakeVisible (widthLabel);
+    widthLabel.setText ("Width", juce::dontSendNotification);
+    widthLabel.setJustificationType (juce::Justification::centred);
+    widthLabel.setColour (juce::Label::textColourId, juce::Colours::white.withAlpha (0.85f));
+}
+
+juce::String VarnelleAudioProcessorEditor::findLookaheadParameterId() const
+{
+    static const char* const candidates[] = {
+        "lookaheadMs",         "lookahead_ms",        "lookahead",         "LookaheadMs",
+        "Lookahead",           "global_lookahead_ms", "globalLookaheadMs", "detector_lookahead_ms",
+        "detectorLookaheadMs", "analysisLookaheadMs"};
+    for (const char* id : candidates)
+        if (processorRef.parameters.getParameter (id) != nullptr)
+            return id;
+    return {};
+}
+
+void VarnelleAudioProcessorEditor::configureLookaheadKnob()
+{
+    addAndMakeVisible (lookaheadSlider);
+    lookaheadSlider.setLookAndFeel (&getKnobLookAndFeel());
+    lookaheadSlider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+    lookaheadSlider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 72, 18);
+    setKnobColours (lookaheadSlider);
+    lookaheadSlider.setRange (0.0, 30.0, 0.1);
+    lookaheadSlider.setSkewFactorFromMidPoint (10.0);
+    lookaheadSlider.setTextValueSuffix (" ms");
+    lookaheadSlider.setDoubleClickReturnValue (true, 10.0);
+
+    globalLookaheadId = findLookaheadParameterId();
+    bindLookaheadKnob();
+}
+
+void VarnelleAudioProcessorEditor::bindLookaheadKnob()
+{
+    // Without a global lookahead parameter the knob edits the highlighted band's lookahead, so
+    // it always changes something the engine uses.
+    const auto id =
+        globalLookaheadId.isNotEmpty() ? globalLookaheadId : bandParameterId (selectedBand, "lookaheadMs");
+    lookaheadAttachment.reset();
+    if (processorRef.parameters.getParameter (id) != nullptr)
+        lookaheadAttachment =
+            std::make_unique<SliderAttachment> (processorRef.parameters, id, lookaheadSlider);
+}
+
+void VarnelleAudioProcessorEditor::configureBandKnob (juce::Slider& slider, const juce::String& suffix)
+{
+    addAndMakeVisible (slider);
+    slider.setLookAndFeel (&getKnobLookAndFeel());
+    slider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+    slider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 54, 16);
+    setKnobColours (slider);
+    slider.setTextValueSuffix (suffix);
+}
+
+void VarnelleAudioProcessorEditor::configureBandButton (int bandIndex)
+{
+    const auto name = "Band" + juce::String (bandIndex + 1);
+    auto button = std::make_unique<juce::TextButton> (name);
+    button->setButtonText (name);
+    button->setClickingTogglesState (true);
+    button->setColour (juce::TextButton::buttonColourId, juce::Colour (0xff0f1727).withAlpha (0.55f));
+    button->setColour (juce::TextButton::buttonOnColourId,
+                       juce::Colour (0xff131d31).interpolatedWith (getBandColour (bandIndex), 0.28f));
+    button->setColour (juce::TextButton::textColourOffId, juce::Colours::white.withAlpha (0.88f));
+    button->setColour (juce::TextButton::textColourOnId, juce::Colours::white);
+    button->onClick = [this, bandIndex] { toggleBandBypass (bandIndex); };
+    addAndMakeVisible (*button);
+    bandButtons[bandIndex] = std::move (button);
+}
+
+void VarnelleAudioProcessorEditor::configureViewButton (juce::TextButton& button, const juce::String& text)
+{
+    button.setButtonText (text);
+    button.setClickingTogglesState (true);
+    button.setRadioGroupId (2001);
+    button.setColour (juce::TextButton::buttonColourId, juce::Colour (0xff1d2a43));
+    button.setColour (juce::TextButton::buttonOnColourId, juce::Colour (0xff4ea8ff));
+    button.setColour (juce::TextButton::textColourOffId, juce::Colours::white.withAlpha (0.82f));
+    button.setColour (juce::TextButton::textColourOnId, juce::Colours::white);
+    addAndMakeVisible (button);
+}
+
+void VarnelleAudioProcessorEditor::attachBandKnobs()
+{
+    auto& parameters = processorRef.parameters;
+    for (int band = 0; band < 5; ++band)
+    {
+        const std::tuple<std::unique_ptr<SliderAttachment>&, juce::Slider&, const char*> bindings[] = {
+            {gainAttachments[band], gainSliders[band], "gain"},
+            {attackAttachments[band], attackSliders[band], "attackMs"},
+            {releaseAttachments[band], releaseSliders[band], "releaseMs"},
+            {upperKneeAttachments[band], upperKneeSliders[band], "upperKneeDb"},
+            {lowerKneeAttachments[band], lowerKneeSliders[band], "lowerKneeDb"},
+        };
+        for (const auto& [attachment, slider, name] : bindings)
+        {
+            attachment.reset();
+            if (parameters.getParameter (bandParameterId (band, name)) != nullptr)
+                attachment =
+                    std::make_unique<SliderAttachment> (parameters, bandParameterId (band, name), slider);
+        }
+    }
+}
+
+//==============================================================================
+void VarnelleAudioProcessorEditor::selectBand (int bandIndex)
+{
+    selectedBand = juce::jlimit (0, 4, bandIndex);
+    if (globalLookaheadId.isEmpty())
+        bindLookaheadKnob();
+    repaint();
+    if (onSelectedBandChanged)
+        onSelectedBandChanged (selectedBand);
+}
+
+void VarnelleAudioProcessorEditor::toggleBandBypass (int bandIndex)
+{
+    auto* button = bandButtons[bandIndex].get();
+    const bool on = button != nullptr && button->getToggleState();
+    const auto id = findBypassParameterId (processorRef.parameters, bandIndex);
+    if (auto* parameter = id.isNotEmpty() ? processorRef.parameters.getParameter (id) : nullptr)
+    {
+        parameter->beginChangeGesture();
+        parameter->setValueNotifyingHost (on ? 0.0f : 1.0f);
+        parameter->endChangeGesture();
+    }
+    applyBypassLook (bandIndex, isBandBypassed (processorRef.parameters, bandIndex));
+    repaint();
+}
+
+void VarnelleAudioProcessorEditor::applyBypassLook (int bandIndex, bool bypassed)
+{
+    for (auto* knob : knobsOf (bandIndex))
+    {
+        knob->getProperties().set ("bandBypassed", bypassed);
+        knob->setAlpha (bypassed ? bypassedKnobAlpha : 1.0f);
+    }
+}
+
+void VarnelleAudioProcessorEditor::refreshBypassState()
+{
+    // Runs on every paint: host automation of a bypass shows up at the next repaint without a
+    // listener or timer of the editor's own.
+    for (int band = 0; band < 5; ++band)
+    {
+        const bool bypassed = isBandBypassed (processorRef.parameters, band);
+        if (auto* button = bandButtons[band].get();
+            button != nullptr && button->getToggleState() != !bypassed)
+            button->setToggleState (!bypassed, juce::dontSendNotification);
+        applyBypassLook (band, bypassed);
+    }
+}
+
+//==============================================================================
+juce::Rectangle<int> VarnelleAudioProcessorEditor::getKnobArea (int bandIndex) const
+{
+    const auto b = (size_t)bandIndex;
+    return gainSliders[b]
+        .getBounds()
+        .getUnion (upperKneeSliders[b].getBounds())
+        .getUnion (attackSliders[b].getBounds())
+        .getUnion (lowerKneeSliders[b].getBounds())
+        .getUnion (releaseSliders[b].getBounds());
+}
+
+void VarnelleAudioProcessorEditor::mouseDown (const juce::MouseEvent& event)
+{
+    if (event.eventComponent != this)
+        return;
+
+    for (int band = 0; band < 5; ++band)
+    {
+        if (getKnobArea (band).expanded (6).contains (event.getPosition()))
+        {
+            selectBand (band);
+            repaint();
+            return;
+        }
+    }
+}
+
+void VarnelleAudioProcessorEditor::paintBandCard (juce::Graphics& g, int bandIndex) const
+{
+    auto united = getKnobArea (bandIndex);
+    if (const auto* button = bandButtons[bandIndex].get())
+        united = united.getUnion (button->getBounds());
+
+    const juce::Rectangle<float> card ((float)(united.getX() - 5), (float)(united.getY() - 6),
+                                       (float)juce::jmax (0, united.getWidth() + 10),
+                                       (float)juce::jmax (0, juce::jmax (0, united.getHeight() + 12) - 3));
+    const auto inner = card.reduced (1.0f);
+    const auto colour = getBandColour (bandIndex);
+    const bool selected = bandIndex == selectedBand;
+    const bool bypassed = isBandBypassed (processorRef.parameters, bandIndex);
+
+    g.setGradientFill (juce::ColourGradient (
+        juce::Colour (0xff11192b).interpolatedWith (colour, selected ? 0.1f : 0.04f), inner.getTopLeft(),
+        juce::Colour (0xff0a101b).interpolatedWith (colour, selected ? 0.04f : 0.015f),
+        inner.getBottomRight(), false));
+    g.fillRoundedRectangle (inner, 10.0f);
+
+    g.setColour (colour.withAlpha (selected ? 0.55f : 0.22f));
+    g.fillRoundedRectangle (inner.withHeight (5.0f), 6.0f);
+
+    if (selected)
+    {
+        g.setColour (colour.withAlpha (0.14f));
+        g.drawRoundedRectangle (card.getX() - 1.5f, card.getY() - 1.5f,
+                                juce::jmax (0.0f, card.getWidth() + 3.0f),
+                                juce::jmax (0.0f, card.getHeight() + 3.0f), 11.0f, 3.0f);
+    }
+
+    g.setColour ((bypassed ? bypassedOutlineColour : colour).withAlpha (selected ? 0.95f : 0.5f));
+    g.drawRoundedRectangle (card, 10.0f, selected ? 1.8f : 1.0f);
+}
 
 void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
 {
-    g.fillAll (juce::Colour (0xff101418));
-    g.setColour (juce::Colours::white.withAlpha (0.8f));
-    g.setFont (24.0f);
-    g.drawText (audioProcessor.getName(), getLocalBounds(), juce::Justification::centred);
+    g.setGradientFill (juce::ColourGradient (juce::Colour (0xff1a2236), 0.0f, 0.0f, juce::Colour (0xff0b101c),
+                                             0.0f, (float)getHeight(), false));
+    g.fillAll();
+
+    refreshBypassState();
+
+    for (int band = 0; band < 5; ++band)
+        paintBandCard (g, band);
+
+    const auto bannerArea = bannerBounds.isEmpty() ? juce::Rectangle<int> (14, 14, getWidth() / 2, 40)
+                                                   : bannerBounds.reduced (6, 4);
+    g.setColour (juce::Colours::white.withAlpha (0.94f));
+    g.setFont (makeFont (22.0f, true));
+    g.drawText ("Varnelle", bannerArea, juce::Justification::centredLeft, false);
+
+    const float y = (float)(separatorY <= 0 ? 58 : separatorY);
+    g.setColour (juce::Colours::white.withAlpha (0.08f));
+    g.drawLine (14.0f, y, (float)getWidth() - 14.0f, y, 1.0f);
+}
+
+void VarnelleAudioProcessorEditor::resized()
+{
+    auto area = getLocalBounds().reduced (6, 4);
+
+    auto bar = area.removeFromTop (32);
+    area.removeFromTop (4);
+    auto placeInBar = [&bar] (juce::Component& component, int width)
+    {
+        const auto strip = bar.removeFromRight (width);
+        component.setBounds (strip.getX(), bar.getY() + (bar.getHeight() - 28) / 2, strip.getWidth(), 28);
+    };
+    placeInBar (afterButton, 86);
+    bar.removeFromRight (8);
+    placeInBar (beforeButton, 86);
+    bar.removeFromRight (10);
+    placeInBar (presetMenuButton, 84);
+    bar.removeFromRight (8);
+    placeInBar (presetBox, 260);
+
+    bannerBounds = bar.reduced (0, 2);
+    separatorY = area.getY() - 2;
+
+    const auto panel = area.removeFromBottom (panelHeight);
+    auto display = area;
+    if (display.getHeight() > 8)
+        display.removeFromBottom (8);
+    spectrogram->setBounds (display);
+
+    auto inner = panel.reduced (6, 6);
+    inner.removeFromTop (2);
+
+    auto leftColumn = inner.removeFromLeft (110);
+    inner.removeFromLeft (6);
+    auto upperHalf = leftColumn.removeFromTop (leftColumn.getHeight() / 2);
+    leftColumn.removeFromTop (6);
+    auto lowerHalf = leftColumn;
+    widthLabel.setBounds (upperHalf.removeFromTop (18));
+    widthSlider.setBounds (upperHalf.removeFromTop (66).reduced (6, 4));
+    lookaheadLabel.setBounds (lowerHalf.removeFromTop (18));
+    lookaheadSlider.setBounds (lowerHalf.removeFromTop (66).reduced (6, 4));
+    lookaheadLabel.setJustificationType (juce::Justification::centred);
+
+    auto grid = inner;
+    grid.removeFromTop (18);
+    grid.removeFromTop (4);
+    const int rowsTop = grid.getY();
+    const int gridHeight = grid.getHeight();
+    auto labelColumn = grid.removeFromLeft (56);
+    grid.removeFromLeft (14);
+    const int rowHeight = juce::jmax (28, juce::jmax (0, gridHeight - 6) / 5);
+    juce::Label* rowLabels[] = {&gainLabel, &upperKneeLabel, &attackLabel, &lowerKneeLabel, &releaseLabel};
+    for (int row = 0; row < 5; ++row)
+        rowLabels[row]->setBounds (labelColumn.getX(), rowsTop + row * rowHeight, labelColumn.getWidth(),
+                                   rowHeight);
+
+    const int columnWidth = juce::jmax (72, (grid.getWidth() - 16) / 5);
+    const int cellWidth = juce::jmax (0, columnWidth - 8);
+    int gap = juce::jmax (8, (int)std::round ((float)cellWidth * 0.18f));
+    int knobWidth = (cellWidth - gap) / 2;
+    if (knobWidth < 52)
+    {
+        knobWidth = juce::jmax (44, cellWidth / 2);
+        gap = juce::jmax (4, cellWidth - 2 * knobWidth);
+    }
+    const int inset = juce::jmin (10, juce::jmax (0, (gap - 2) / 2));
+    const int knobBoundsWidth = juce::jmax (0, knobWidth - 4);
+
+    for (int band = 0; band < 5; ++band)
+    {
+        const int x = grid.getX() + band * (columnWidth + 4);
+        const int leftX = x + 6 + inset;
+        const int rightX = x + 6 + knobWidth + gap - inset;
+        const auto knobs = knobsOf (band);
+        for (int row = 0; row < 5; ++row)
+        {
+            int y = rowsTop + row * rowHeight + (rowHeight - knobHeight) / 2;
+            if (row == 0)
+                y += 3;
+            else if (row == 4)
+                y -= 3;
+            const bool rightSide = row == 1 || row == 3;
+            knobs[(size_t)row]->setBounds (rightSide ? rightX : leftX, y, knobBoundsWidth, knobHeight);
+        }
+
+        if (auto* button = bandButtons[band].get())
+            button->setBounds (x + 4, panel.getY() + 2, juce::jmax (36, columnWidth - 8), 18);
+    }
 }

@@ -1,20 +1,125 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
-
+#include "editor/PresetMenu.h"
 #include "engine/VarnelleAudioProcessor.h"
 
-/** The plug-in window. Message thread only; the processor outlives it. */
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace varnelle::editor
+{
+class SpectrogramComponent;
+}
+
+/** The plug-in window: top bar (banner, presets, view buttons), the spectrum display and the
+    control panel with the Width dial, the Lookahead knob and five band columns.
+
+    Message thread only. The processor outlives the editor. No editor setting (selected band,
+    view, Width, current preset) is saved: every window starts with band 1, "Before" and Width 4.
+*/
 class VarnelleAudioProcessorEditor : public juce::AudioProcessorEditor
 {
 public:
     explicit VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit);
     ~VarnelleAudioProcessorEditor() override;
 
+    void mouseDown (const juce::MouseEvent& event) override;
     void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    /** Highlights band `bandIndex` (clamped to 0..4) and lets the display edit its edges. */
+    void selectBand (int bandIndex);
+    int getSelectedBand() const noexcept { return selectedBand; }
+
+    // Read-only access for tests and tools that inspect the window.
+    juce::Rectangle<int> getBannerBounds() const noexcept { return bannerBounds; }
+    int getSeparatorY() const noexcept { return separatorY; }
+    varnelle::editor::SpectrogramComponent& getSpectrogram() noexcept { return *spectrogram; }
+
+    enum class KnobRow
+    {
+        gain = 0,
+        upperKnee,
+        attack,
+        lowerKnee,
+        release
+    };
+    juce::Slider& getBandKnob (int bandIndex, KnobRow row);
+    juce::TextButton* getBandButton (int bandIndex) noexcept;
+    juce::Slider& getWidthSlider() noexcept { return widthSlider; }
+    juce::Slider& getLookaheadSlider() noexcept { return lookaheadSlider; }
+    juce::TextButton& getBeforeButton() noexcept { return beforeButton; }
+    juce::TextButton& getAfterButton() noexcept { return afterButton; }
+    juce::ComboBox& getPresetBox() noexcept { return presetBox; }
+    juce::TextButton& getPresetMenuButton() noexcept { return presetMenuButton; }
+    varnelle::editor::PresetMenu& getPresetMenu() noexcept { return presetMenu; }
+    juce::Label& getRowLabel (KnobRow row) noexcept;
+    juce::Label& getWidthLabel() noexcept { return widthLabel; }
+    juce::Label& getLookaheadLabel() noexcept { return lookaheadLabel; }
+
+    /** The ID of a global lookahead parameter, if the parameter set has one. */
+    juce::String findLookaheadParameterId() const;
 
 private:
-    VarnelleAudioProcessor& audioProcessor;
+    using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
+
+    void configureWidthDial();
+    void configureLookaheadKnob();
+    void bindLookaheadKnob();
+    void configureBandKnob (juce::Slider& slider, const juce::String& suffix);
+    void configureBandButton (int bandIndex);
+    void configureViewButton (juce::TextButton& button, const juce::String& text);
+    void attachBandKnobs();
+    void toggleBandBypass (int bandIndex);
+    void refreshBypassState();
+    void applyBypassLook (int bandIndex, bool bypassed);
+    juce::Rectangle<int> getKnobArea (int bandIndex) const;
+    void paintBandCard (juce::Graphics& g, int bandIndex) const;
+
+    std::array<juce::Slider*, 5> knobsOf (int bandIndex);
+
+    bool updateAvailable = false;
+    juce::Rectangle<int> bannerBounds;
+    int separatorY = 0;
+
+    VarnelleAudioProcessor& processorRef;
+    std::unique_ptr<varnelle::editor::SpectrogramComponent> spectrogram;
+    std::function<void (float)> onWidthChanged;
+    std::function<void (bool)> onViewChanged;
+    std::function<void (int)> onSelectedBandChanged;
+
+    juce::Slider gainSliders[5];
+    juce::Slider attackSliders[5];
+    juce::Slider releaseSliders[5];
+    juce::Slider upperKneeSliders[5];
+    juce::Slider lowerKneeSliders[5];
+    juce::Slider widthSlider;
+    juce::Slider lookaheadSlider;
+    std::unique_ptr<SliderAttachment> lookaheadAttachment;
+    juce::String globalLookaheadId; // empty: the knob follows the selected band's lookahead
+
+    juce::ComboBox presetBox;
+    juce::TextButton presetMenuButton;
+    varnelle::editor::PresetMenu presetMenu{processorRef, *this, presetBox, presetMenuButton};
+    juce::TextButton beforeButton;
+    juce::TextButton afterButton;
+    std::unique_ptr<juce::TextButton> bandButtons[5];
+
+    juce::Label widthLabel, gainLabel, attackLabel, releaseLabel, lookaheadLabel, upperKneeLabel,
+        lowerKneeLabel;
+    juce::Image bannerImage;
+
+    std::unique_ptr<SliderAttachment> gainAttachments[5];
+    std::unique_ptr<SliderAttachment> attackAttachments[5];
+    std::unique_ptr<SliderAttachment> releaseAttachments[5];
+    std::unique_ptr<SliderAttachment> upperKneeAttachments[5];
+    std::unique_ptr<SliderAttachment> lowerKneeAttachments[5];
+
+    int selectedBand = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessorEditor)
 };

@@ -40,6 +40,24 @@ juce::String parseSetting (const juce::String& text, ParameterSetting& setting)
     return {};
 }
 
+// "WxH" within the window's size limits.
+bool parseWindowSize (const juce::String& text, int& width, int& height)
+{
+    const auto w = text.upToFirstOccurrenceOf ("x", false, true);
+    const auto h = text.fromFirstOccurrenceOf ("x", false, true);
+    if (w.isEmpty() || h.isEmpty() || !w.containsOnly ("0123456789") || !h.containsOnly ("0123456789") ||
+        w.length() > 5 || h.length() > 5)
+        return false;
+
+    const int parsedWidth = w.getIntValue(), parsedHeight = h.getIntValue();
+    if (parsedWidth < 900 || parsedWidth > 2400 || parsedHeight < 620 || parsedHeight > 1600)
+        return false;
+
+    width = parsedWidth;
+    height = parsedHeight;
+    return true;
+}
+
 RenderOptionsOrError failure (const juce::String& message)
 {
     return {std::nullopt, message};
@@ -103,7 +121,8 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
         }
 
         const bool takesValue = name == "--set" || name == "--block" || name == "--state" ||
-                                name == "--save-state" || name == "--spectra";
+                                name == "--save-state" || name == "--spectra" || name == "--snapshot" ||
+                                name == "--size" || name == "--view" || name == "--select";
 
         if (!takesValue)
             return failure ("unknown option '" + arg + "' (see --help)");
@@ -129,6 +148,24 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
                 return failure ("--block expects a whole number of samples from 1 to " +
                                 juce::String (RenderOptions::maxBlockSize) + ", got '" + value + "'");
         }
+        else if (name == "--size")
+        {
+            if (!parseWindowSize (value, options.snapshotWidth, options.snapshotHeight))
+                return failure ("--size expects WIDTHxHEIGHT within 900x620 to 2400x1600, got '" + value +
+                                "'");
+        }
+        else if (name == "--view")
+        {
+            if (value != "before" && value != "after")
+                return failure ("--view expects 'before' or 'after', got '" + value + "'");
+            options.snapshotShowsAfterGain = value == "after";
+        }
+        else if (name == "--select")
+        {
+            if (value.length() != 1 || !value.containsOnly ("12345"))
+                return failure ("--select expects a band number from 1 to 5, got '" + value + "'");
+            options.snapshotSelectedBand = value.getIntValue() - 1;
+        }
         else
         {
             if (value.isEmpty())
@@ -138,6 +175,8 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
                 options.statePath = value;
             else if (name == "--save-state")
                 options.saveStatePath = value;
+            else if (name == "--snapshot")
+                options.snapshotPath = value;
             else
                 options.spectraPath = value;
         }
@@ -156,6 +195,9 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
 
         if (options.spectraPath.isNotEmpty())
             return failure ("--spectra needs an input and an output file");
+
+        if (options.snapshotPath.isNotEmpty())
+            return failure ("--snapshot needs an input and an output file");
 
         return {options, {}};
     }
@@ -195,6 +237,11 @@ Options:
                       (past the end of IN: the silence that flushes the latency), so there
                       are floor(length / 512) + 1 rows. Values are display levels 0..1,
                       (dB + 100) / 100, before and after the band gains.
+  --snapshot FILE.png Writes a picture of the plug-in window as it looks at the end of the
+                      render, its display having followed the audio at 30 frames a second.
+  --size WxH          The window size for --snapshot (default 1140x760; 900x620 to 2400x1600).
+  --view before|after The display's view for --snapshot (default before).
+  --select N          The band (1 to 5) selected in the window for --snapshot (default 1).
   -h, --help          Prints this text.
 
 Options may also be written --name=value. "--" ends the options.

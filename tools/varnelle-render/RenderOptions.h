@@ -26,6 +26,14 @@ struct RenderOptions
     juce::String statePath;
     juce::String saveStatePath;
     juce::String spectraPath;
+
+    // The editor window as it looks at the end of the render.
+    juce::String snapshotPath;
+    int snapshotWidth = 1140;
+    int snapshotHeight = 760;
+    bool snapshotShowsAfterGain = false;
+    int snapshotSelectedBand = 0; // band index 0..4
+
     bool showHelp = false;
 
     /** False when the only job is to write a state file. */

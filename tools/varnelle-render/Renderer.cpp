@@ -1,5 +1,7 @@
 #include "Renderer.h"
 
+#include "editor/SpectrogramComponent.h"
+#include "editor/VarnelleAudioProcessorEditor.h"
 #include "engine/StatePersistence.h"
 #include "engine/StftConstants.h"
 #include "engine/VarnelleAudioProcessor.h"
@@ -269,6 +271,50 @@ public:
         formats.registerBasicFormats();
         if (options.spectraPath.isNotEmpty())
             spectraOutput = std::make_unique<PendingOutput> (options.spectraPath);
+        if (options.snapshotPath.isNotEmpty())
+            snapshotOutput = std::make_unique<PendingOutput> (options.snapshotPath);
+    }
+
+    /** Opens the window off screen, as a host would, so its display follows the render. */
+    void createEditor()
+    {
+        if (snapshotOutput == nullptr)
+            return;
+
+        editor = std::make_unique<VarnelleAudioProcessorEditor> (processor);
+        editor->setSize (options.snapshotWidth, options.snapshotHeight);
+        editor->selectBand (options.snapshotSelectedBand);
+        auto& viewButton =
+            options.snapshotShowsAfterGain ? editor->getAfterButton() : editor->getBeforeButton();
+        viewButton.setToggleState (true, juce::sendNotificationSync);
+    }
+
+    /** The display's 30 Hz timer, in audio time: one tick per 1/30 s of rendered audio. */
+    void tickDisplayUpTo (juce::int64 position)
+    {
+        if (editor == nullptr)
+            return;
+
+        while ((double)nextDisplayTick * sampleRate / 30.0 <= (double)position)
+        {
+            editor->getSpectrogram().timerCallback();
+            ++nextDisplayTick;
+        }
+    }
+
+    juce::Result writeSnapshot()
+    {
+        if (editor == nullptr)
+            return juce::Result::ok();
+
+        const auto image = editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f);
+        juce::PNGImageFormat png;
+        if (!png.writeImageToStream (image, *snapshotOutput->stream))
+        {
+            snapshotOutput->close();
+            return fail ("cannot write " + quoted (snapshotOutput->getPath()));
+        }
+        return snapshotOutput->close();
     }
 
     juce::Result openInput()
@@ -342,6 +388,10 @@ public:
                 return fail ("cannot write " + quoted (spectraOutput->getPath()));
         }
 
+        if (snapshotOutput != nullptr)
+            if (const auto opened = snapshotOutput->open(); opened.failed())
+                return opened;
+
         return juce::Result::ok();
     }
 
@@ -390,6 +440,7 @@ public:
                     return polled;
 
             position = end;
+            tickDisplayUpTo (position);
             progress.update ((double)position / (double)streamLength);
         }
 
@@ -429,7 +480,11 @@ public:
             return committed;
 
         if (spectraOutput != nullptr)
-            return spectraOutput->commit();
+            if (const auto committed = spectraOutput->commit(); committed.failed())
+                return committed;
+
+        if (snapshotOutput != nullptr)
+            return snapshotOutput->commit();
 
         return juce::Result::ok();
     }
@@ -494,6 +549,9 @@ private:
     std::unique_ptr<juce::AudioFormatWriter> writer;
     std::unique_ptr<PendingOutput> spectraOutput;
     std::unique_ptr<SpectraCsvWriter> spectraWriter;
+    std::unique_ptr<PendingOutput> snapshotOutput;
+    std::unique_ptr<VarnelleAudioProcessorEditor> editor;
+    juce::int64 nextDisplayTick = 1;
 
     std::array<float, varnelle::numDisplayBins> before{};
     std::array<float, varnelle::numDisplayBins> after{};
@@ -544,9 +602,14 @@ juce::Result runRender (const RenderOptions& options, const RenderCallbacks& cal
     if (result.wasOk() && stateOutput != nullptr)
         result = stateOutput->open();
     if (result.wasOk())
+    {
+        render.createEditor();
         result = render.process();
+    }
     if (result.wasOk())
         result = render.finishOutputs();
+    if (result.wasOk())
+        result = render.writeSnapshot();
     if (result.wasOk() && stateOutput != nullptr)
         result = writeAndClose (*stateOutput, stateBlock);
     if (result.wasOk())
