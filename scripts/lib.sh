@@ -11,7 +11,7 @@ VARNELLE_PACKAGES=(
     libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev
     libgtest-dev libbenchmark-dev
     fonts-dejavu-core
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils imagemagick xdotool python3
 )
 
 as_root() {

@@ -29,7 +29,7 @@ public:
         loaded,     // the bytes were a state block and the processor took them
         missing,    // not an existing file: nothing done
         unreadable, // exists but could not be read: nothing changed
-        invalid     // read, but not a state block of this processor: nothing changed
+        invalid     // read, but not a state block of this processor (or empty): nothing changed
     };
 
     /** `presetFolder` is where presets live; tests pass a temporary folder. Nothing is created

@@ -185,10 +185,10 @@ void PresetMenu::loadSelectedPreset()
     switch (manager.loadPreset (file))
     {
         case PresetManager::LoadResult::missing:
-            return;
+        case PresetManager::LoadResult::invalid:
+            return; // unusable state is ignored silently, as in a host's restore
 
         case PresetManager::LoadResult::unreadable:
-        case PresetManager::LoadResult::invalid:
             ui->showLoadFailure (file); // the item stays selected, the remembered path unchanged
             return;
 

@@ -119,7 +119,9 @@ public:
     /** The file behind the selected item, or a default file for the factory entry or none. */
     juce::File getSelectedPresetFile() const;
 
-    /** The box's change action: loads the picked preset, or resets to the factory values. */
+    /** The box's change action: loads the picked preset, or resets to the factory values. Only
+        a file that exists but cannot be read is reported (showLoadFailure); a vanished file or
+        bytes that are no state block (an empty file too) change nothing and show nothing. */
     void loadSelectedPreset();
 
     /** The button's click action: shows the menu of buildPresetMenu at the button. */

@@ -10,6 +10,7 @@
 #if JUCE_LINUX || JUCE_MAC
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 #if JUCE_LINUX
 #include <sys/sysmacros.h>
@@ -246,7 +247,8 @@ TEST (PresetFolder, DefaultIsVarnellePresetsInTheUserApplicationDataFolder)
     // The test runner points the default at a scratch folder; look at the real rule here.
     const auto scratch = PresetManager::getDefaultPresetFolder();
     PresetManager::overrideDefaultPresetFolder ({});
-    const juce::ScopeGuard restoreScratch{ [scratch] { PresetManager::overrideDefaultPresetFolder (scratch); } };
+    const juce::ScopeGuard restoreScratch{[scratch]
+                                          { PresetManager::overrideDefaultPresetFolder (scratch); }};
 
     const auto expected = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
                               .getChildFile ("Varnelle")
@@ -644,6 +646,122 @@ TEST_F (PresetTest, FailedWriteShowsNothingAndKeepsListAndRememberedPath)
     EXPECT_TRUE (record->loadFailures.empty());
 }
 
+/** The preset folder made read-only after `existing` was written into it. Permission bits
+    for ordinary users; root ignores those, so it gets a small tmpfs remounted read-only. */
+class ReadOnlyPresetFolder : public PresetTest
+{
+protected:
+    void TearDown() override
+    {
+#if JUCE_LINUX || JUCE_MAC
+        const auto path = folder.getFullPathName();
+
+        if (mounted)
+        {
+            if (!run ({"umount", path}))
+                run ({"umount", "-l", path});
+        }
+        else if (folder.isDirectory())
+        {
+            ::chmod (path.toRawUTF8(), 0755);
+        }
+#endif
+        PresetTest::TearDown();
+    }
+
+    /** Empty when the folder is read-only with `existing` in it, else why it could not be. */
+    juce::String makeReadOnly (const juce::String& fileName, const juce::MemoryBlock& bytes)
+    {
+#if JUCE_LINUX || JUCE_MAC
+        if (!folder.createDirectory())
+            return "cannot create " + folder.getFullPathName();
+
+        const auto path = folder.getFullPathName();
+
+        if (::geteuid() != 0)
+        {
+            existing = writePreset (fileName, bytes);
+            if (::chmod (path.toRawUTF8(), 0555) != 0)
+                return "chmod failed";
+        }
+        else
+        {
+            if (!run ({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", path}))
+                return "root cannot mount a tmpfs here";
+            mounted = true;
+            existing = writePreset (fileName, bytes);
+            if (!run ({"mount", "-o", "remount,ro", path}))
+                return "cannot remount the tmpfs read-only";
+        }
+
+        if (folder.getChildFile ("probe").create().wasOk())
+            return "the folder is still writable";
+
+        return {};
+#else
+        juce::ignoreUnused (fileName, bytes);
+        return "no read-only folder on this system";
+#endif
+    }
+
+    static bool run (const juce::StringArray& command)
+    {
+        juce::ChildProcess process;
+        return process.start (command, 0) && process.waitForProcessToFinish (20000) &&
+               process.getExitCode() == 0;
+    }
+
+    juce::File existing;
+    bool mounted = false;
+};
+
+TEST_F (ReadOnlyPresetFolder, SaveFailsSilentlyAndKeepsTheListAndTheExistingFile)
+{
+    VarnelleAudioProcessor source;
+    setSomeParameters (source, -6.0f);
+    const auto oldBytes = stateOf (source);
+    if (const auto why = makeReadOnly ("A.varnellepreset", oldBytes); why.isNotEmpty())
+        GTEST_SKIP() << why;
+
+    auto& o = openOwner();
+    pick (2);
+    ASSERT_EQ (selectedPath(), existing.getFullPathName());
+    setSomeParameters (processor, -18.0f);
+    ASSERT_NE (stateOf (processor), oldBytes);
+    const auto items = itemTexts (o.box);
+
+    const auto expectNothingChanged = [&] (const char* step)
+    {
+        EXPECT_EQ (fileBytes (existing), oldBytes) << step;
+        EXPECT_EQ (itemTexts (o.box), items) << step;
+        EXPECT_EQ (o.box.getText(), "A") << step;
+        EXPECT_EQ (selectedPath(), existing.getFullPathName()) << step;
+        EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1) << step;
+        // A failed write shows nothing: no message, and no dialog to try again.
+        EXPECT_TRUE (record->loadFailures.empty()) << step;
+        EXPECT_TRUE (record->replaceNames.isEmpty()) << step;
+    };
+
+    // "Save Preset..." over the selected preset: no dialog, and the write fails.
+    o.presets.handlePresetMenuResult (PresetMenu::savePresetItem);
+    EXPECT_TRUE (record->chooserTitles.isEmpty());
+    expectNothingChanged ("overwrite");
+
+    // "Save As..." under a new name, and under the existing one the dialog warned about.
+    o.presets.handlePresetMenuResult (PresetMenu::saveAsItem);
+    record->fireChooser (folder.getChildFile ("New.varnellepreset"));
+    expectNothingChanged ("new name");
+    o.presets.handlePresetMenuResult (PresetMenu::saveAsItem);
+    record->fireChooser (existing);
+    expectNothingChanged ("same name");
+    EXPECT_EQ (record->chooserTitles.size(), 2);
+
+    PresetManager manager (processor, folder);
+    EXPECT_FALSE (manager.writeCurrentState (existing));
+    EXPECT_EQ (manager.savePresetWithName ("Other"), juce::File());
+    EXPECT_EQ (fileBytes (existing), oldBytes);
+}
+
 TEST_F (PresetTest, ReplacingFileContentNeverLosesTheOldFile)
 {
     const auto target = writePreset ("A.varnellepreset", "old bytes");
@@ -859,33 +977,46 @@ TEST_F (PresetTest, PickingAPresetLoadsAllItsValues)
     EXPECT_TRUE (record->loadFailures.empty());
 }
 
-TEST_F (PresetTest, CorruptPresetShowsTheLoadFailureAndChangesNothing)
+TEST_F (PresetTest, PresetThatIsNoStateBlockChangesNothingAndShowsNothing)
 {
     VarnelleAudioProcessor source;
     setSomeParameters (source, -7.0f);
     const auto good = writePreset ("Good.varnellepreset", stateOf (source));
-    auto corruptBytes = stateOf (source);
-    static_cast<char*> (corruptBytes.getData())[0] = 'X'; // wrong magic
-    const auto corrupt = writePreset ("Corrupt.varnellepreset", corruptBytes);
+    auto wrongMagic = stateOf (source);
+    static_cast<char*> (wrongMagic.getData())[0] = 'X';
+    const auto truncated = juce::MemoryBlock (stateOf (source).getData(), stateOf (source).getSize() / 2);
+    const auto corrupt = writePreset ("Corrupt.varnellepreset", wrongMagic);
+    const auto cut = writePreset ("Cut.varnellepreset", truncated);
+    const auto text = writePreset ("Text.varnellepreset", "<Parameters band1_gain=\"-3\"/>");
     const auto empty = folder.getChildFile ("Empty.varnellepreset");
     ASSERT_TRUE (empty.create());
+    ASSERT_EQ (empty.getSize(), 0);
     auto& o = openOwner();
 
     pick (idOf ("Good"));
     setSomeParameters (processor, -1.0f);
     const auto values = normalisedValues (processor);
+    GestureRecorder gestures (processor);
+    PresetManager manager (processor, folder);
 
-    for (const auto& bad : {corrupt, empty})
+    for (const auto& bad : {corrupt, cut, text, empty})
     {
-        pick (idOf (PresetManager::getPresetName (bad)));
+        const auto name = PresetManager::getPresetName (bad);
+        pick (idOf (name));
 
-        ASSERT_FALSE (record->loadFailures.empty());
-        EXPECT_EQ (record->loadFailures.back(), bad);
-        EXPECT_EQ (normalisedValues (processor), values);
-        EXPECT_EQ (o.box.getText(), PresetManager::getPresetName (bad)); // the item stays selected
-        EXPECT_EQ (selectedPath(), good.getFullPathName());
+        EXPECT_TRUE (record->loadFailures.empty()) << name;
+        EXPECT_EQ (normalisedValues (processor), values) << name;
+        EXPECT_EQ (o.box.getText(), name); // the item stays selected
+        EXPECT_EQ (o.presets.getSelectedPresetFile(), bad);
+        EXPECT_EQ (selectedPath(), good.getFullPathName()) << name;
+        EXPECT_EQ (manager.loadPreset (bad), PresetManager::LoadResult::invalid) << name;
     }
-    EXPECT_EQ (record->loadFailures.size(), 2u);
+    EXPECT_TRUE (gestures.events.empty());
+
+    // The selected item still saves over its own file: the remembered path is not involved.
+    o.presets.handlePresetMenuResult (PresetMenu::savePresetItem);
+    EXPECT_EQ (fileBytes (empty), stateOf (processor));
+    EXPECT_EQ (selectedPath(), empty.getFullPathName());
 }
 
 TEST_F (PresetTest, PresetThatVanishedBeforeBeingPickedDoesNothing)
