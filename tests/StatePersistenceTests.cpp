@@ -264,3 +264,55 @@ TEST (StatePersistence, RestoringWhileAudioRunsIsSafe)
     EXPECT_TRUE (allFinite.load());
     EXPECT_EQ (allValues (*processor), allValues (b));
 }
+
+TEST (StatePersistence, MalformedTextThatJuceMisreadsIsRefusedWhole)
+{
+    // Each of these once made the XML reader read past its buffer, loop forever, or run with
+    // one value while saving another. Such a block must change nothing.
+    VarnelleAudioProcessor processor;
+    setDistinctValues (processor, 4);
+    const auto expected = allValues (processor);
+
+    const juce::String decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?> ";
+    juce::MemoryBlock invalidUtf8 =
+        blockFromText (decl + "<Parameters><PARAM id=\"band1_gain\" value=\"-6\"/>");
+    static_cast<char*> (invalidUtf8.getData())[invalidUtf8.getSize() - 2] = (char)0xff;
+
+    const std::vector<juce::MemoryBlock> refused{
+        invalidUtf8,
+        blockFromText ("<Parameters><?x?>a<PARAM id=\"band1_gain\" value=\"-6\"/></Parameters>"),
+        blockFromText (decl + "<Parameters><PARAM id=\"band1_gain\" value=\"-6\"/>&#x"),
+        blockFromText (decl +
+                       "<Parameters><PARAM id=\"band1_gain\" value=\"-6.0\" value=\"3.0\"/></Parameters>"),
+        blockFromText (decl +
+                       "<Parameters><PARAM id=\"band1_gain\" value=\"nan\" value=\"nan\"/></Parameters>"),
+    };
+    for (const auto& block : refused)
+    {
+        restore (processor, block);
+        ASSERT_EQ (allValues (processor), expected);
+    }
+
+    // Well-formed references and the leading declaration are fine.
+    restore (processor, blockWithParams ("<PARAM id=\"band9_note\" text=\"&#x41;&#66;&amp;\"/>"
+                                         "<PARAM id=\"band1_gain\" value=\"-6\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+}
+
+TEST (StatePersistence, ValuesThatAreNotPlainNumbersTakeTheDefault)
+{
+    VarnelleAudioProcessor processor;
+    for (const char* text : {"1e99999999999", "1e-99999999999", "abc", "0x10", "", "12.5dB"})
+    {
+        test::setParameter (processor, "band2_gain", -9.0f);
+        restore (processor,
+                 blockWithParams ("<PARAM id=\"band2_gain\" value=\"" + juce::String (text) + "\"/>"));
+        EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), 0.0f) << text;
+    }
+    for (const char* text : {"-6", " -6.0 ", "-6.", "-.6e1", "+3.5", "2e1"})
+    {
+        restore (processor,
+                 blockWithParams ("<PARAM id=\"band2_gain\" value=\"" + juce::String (text) + "\"/>"));
+        EXPECT_NE (valueOf (processor, "band2_gain"), 0.0f) << text;
+    }
+}

@@ -1,6 +1,10 @@
 #include "StatePersistence.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
+#include <regex>
+#include <string_view>
 
 namespace varnelle
 {
@@ -8,20 +12,80 @@ namespace
 {
 const juce::Identifier valueAttribute{"value"};
 
+constexpr juce::uint32 stateMagic = 0x21324356; // "VC2!"
+
+// JUCE's XML reader misbehaves on some malformed text: it reads past the end on invalid UTF-8
+// and on a truncated character reference, and loops forever on a processing instruction
+// inside an element. State blocks come from hosts and preset files, so such text is refused
+// before it reaches the reader. Blocks this plug-in writes never contain any of it.
+bool isSafeToParse (const char* text, size_t length)
+{
+    if (!juce::CharPointer_UTF8::isValidString (text, (int)length))
+        return false;
+
+    const std::string_view view (text, length);
+
+    // Only a leading XML declaration may use "<?".
+    auto start = view.find_first_not_of (" \t\r\n");
+    if (start == std::string_view::npos)
+        start = view.size();
+    const bool hasDeclaration = view.substr (start, 5) == "<?xml";
+    const auto pi = view.find ("<?", hasDeclaration ? start + 2 : 0);
+    if (pi != std::string_view::npos)
+        return false;
+
+    // Every character reference must be complete: &#digits; or &#xhex;
+    for (auto amp = view.find ("&#"); amp != std::string_view::npos; amp = view.find ("&#", amp + 2))
+    {
+        auto i = amp + 2;
+        const bool hex = i < view.size() && (view[i] == 'x' || view[i] == 'X');
+        if (hex)
+            ++i;
+        const auto digitsStart = i;
+        while (i < view.size() &&
+               (hex ? std::isxdigit ((unsigned char)view[i]) : std::isdigit ((unsigned char)view[i])))
+            ++i;
+        if (i == digitsStart || i >= view.size() || view[i] != ';' || i - digitsStart > 8)
+            return false;
+    }
+    return true;
+}
+
+// XML forbids an attribute twice on one element; the parser keeps both, and the parameter
+// tree would run with one value while saving the other.
+bool hasRepeatedAttributes (const juce::XmlElement& element)
+{
+    juce::StringArray names;
+    for (int i = 0; i < element.getNumAttributes(); ++i)
+    {
+        if (names.contains (element.getAttributeName (i), false))
+            return true;
+        names.add (element.getAttributeName (i));
+    }
+    for (auto* child : element.getChildIterator())
+        if (hasRepeatedAttributes (*child))
+            return true;
+    return false;
+}
+
 // A "value" such as "nan", "inf" or "1e999" would reach the parameter as a non-finite
-// number and turn the audio into NaN. Such a child is treated as one without a value, so its
-// parameter takes the default.
-void dropNonFiniteValues (juce::XmlElement& root)
+// number and turn the audio into NaN, and an exponent too long for JUCE's number reader
+// overflows it. A child whose value is not a plain, finite number is treated as one without
+// a value, so its parameter takes the default.
+bool isPlainFiniteNumber (const juce::String& text)
+{
+    static const std::regex plainNumber (R"(\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d{1,3})?\s*)");
+    if (text.length() > 64 || !std::regex_match (text.toStdString(), plainNumber))
+        return false;
+    return std::isfinite (text.getDoubleValue());
+}
+
+void dropUnusableValues (juce::XmlElement& root)
 {
     for (auto* child : root.getChildIterator())
-    {
-        if (!child->hasAttribute (valueAttribute.toString()))
-            continue;
-
-        const auto value = child->getDoubleAttribute (valueAttribute.toString());
-        if (!std::isfinite (value))
+        if (child->hasAttribute (valueAttribute.toString()) &&
+            !isPlainFiniteNumber (child->getStringAttribute (valueAttribute.toString())))
             child->removeAttribute (valueAttribute);
-    }
 }
 // The parameter tree resets a parameter that the restored tree does not mention to its
 // default when it appends the missing child. A partial block must leave such a parameter as
@@ -54,11 +118,28 @@ void writeStateBlock (juce::AudioProcessorValueTreeState& parameters, juce::Memo
 std::unique_ptr<juce::XmlElement> decodeStateBlock (const juce::AudioProcessorValueTreeState& parameters,
                                                     const void* data, int sizeInBytes)
 {
+    // The layout copyXmlToBinary writes: magic, text length, UTF-8 text, a zero byte. A length
+    // beyond the data present is cut to the data present.
     if (data == nullptr || sizeInBytes <= 8)
         return {};
 
-    auto xml = juce::AudioProcessor::getXmlFromBinary (data, sizeInBytes);
-    if (xml == nullptr || !xml->hasTagName (parameters.state.getType().toString()))
+    const auto* bytes = static_cast<const char*> (data);
+    if (juce::ByteOrder::littleEndianInt (bytes) != stateMagic)
+        return {};
+
+    const auto declaredLength = (int)juce::ByteOrder::littleEndianInt (bytes + 4);
+    if (declaredLength <= 0)
+        return {};
+
+    auto length = (size_t)juce::jmin (sizeInBytes - 8, declaredLength);
+    while (length > 0 && bytes[8 + length - 1] == 0) // the terminator, if it falls inside
+        --length;
+    if (std::memchr (bytes + 8, 0, length) != nullptr || !isSafeToParse (bytes + 8, length))
+        return {};
+
+    auto xml = juce::parseXML (juce::String::fromUTF8 (bytes + 8, (int)length));
+    if (xml == nullptr || !xml->hasTagName (parameters.state.getType().toString()) ||
+        hasRepeatedAttributes (*xml))
         return {};
 
     return xml;
@@ -70,7 +151,7 @@ bool restoreStateBlock (juce::AudioProcessorValueTreeState& parameters, const vo
     if (xml == nullptr)
         return false;
 
-    dropNonFiniteValues (*xml);
+    dropUnusableValues (*xml);
     auto newState = juce::ValueTree::fromXml (*xml);
     addMissingParameters (parameters, newState);
     parameters.replaceState (newState);
