@@ -3,6 +3,7 @@
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
+#include <juce_audio_formats/juce_audio_formats.h>
 
 namespace
 {

@@ -1,8 +1,10 @@
 #include "VarnelleAudioProcessorEditor.h"
 
+#include "editor/BannerImage.h"
 #include "editor/EditorShared.h"
 #include "editor/ModernKnobLookAndFeel.h"
 #include "editor/SpectrogramComponent.h"
+#include "editor/UpdateCheck.h"
 
 using namespace varnelle::editor;
 
@@ -28,9 +30,14 @@ juce::String bandParameterId (int bandIndex, const char* name)
 }
 } // namespace
 
-VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit)
+VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit,
+                                                            bool checkForUpdates)
     : juce::AudioProcessorEditor (processorToEdit), processorRef (processorToEdit)
 {
+    bannerImage = loadBannerImage();
+    bannerClickTarget = std::make_unique<BannerClickTarget>();
+    addAndMakeVisible (*bannerClickTarget);
+
     spectrogram = std::make_unique<SpectrogramComponent> (processorRef);
     auto* display = spectrogram.get();
     onWidthChanged = [display] (float zoom) { display->setTimeZoom (juce::jlimit (4.0f, 20.0f, zoom)); };
@@ -94,6 +101,8 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
     onSelectedBandChanged (0);
 
     updateAvailable = false;
+    if (checkForUpdates)
+        checkForUpdatesAsync();
 
     setResizable (true, true);
     setResizeLimits (900, 620, 2400, 1600);
@@ -132,6 +141,15 @@ juce::Label& VarnelleAudioProcessorEditor::getRowLabel (KnobRow row) noexcept
 {
     juce::Label* labels[] = {&gainLabel, &upperKneeLabel, &attackLabel, &lowerKneeLabel, &releaseLabel};
     return *labels[(int)row];
+}
+
+void VarnelleAudioProcessorEditor::checkForUpdatesAsync()
+{
+    // The result arrives on the message thread, and only while this editor still exists.
+    startUpdateCheck (*this, [this] {
+        updateAvailable = true;
+        repaint();
+    });
 }
 
 //==============================================================================
@@ -384,11 +402,9 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
     for (int band = 0; band < 5; ++band)
         paintBandCard (g, band);
 
-    const auto bannerArea = bannerBounds.isEmpty() ? juce::Rectangle<int> (14, 14, getWidth() / 2, 40)
-                                                   : bannerBounds.reduced (6, 4);
-    g.setColour (juce::Colours::white.withAlpha (0.94f));
-    g.setFont (makeFont (22.0f, true));
-    g.drawText ("Varnelle", bannerArea, juce::Justification::centredLeft, false);
+    drawBanner (g, bannerImage, bannerBounds, getWidth());
+    if (updateAvailable && ! bannerBounds.isEmpty())
+        drawUpdateDot (g, bannerBounds);
 
     const float y = (float)(separatorY <= 0 ? 58 : separatorY);
     g.setColour (juce::Colours::white.withAlpha (0.08f));
@@ -415,6 +431,8 @@ void VarnelleAudioProcessorEditor::resized()
     placeInBar (presetBox, 260);
 
     bannerBounds = bar.reduced (0, 2);
+    if (bannerClickTarget != nullptr)
+        bannerClickTarget->setBounds (bannerBounds);
     separatorY = area.getY() - 2;
 
     const auto panel = area.removeFromBottom (panelHeight);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/BannerClickTarget.h"
 #include "editor/PresetMenu.h"
 #include "engine/VarnelleAudioProcessor.h"
 
@@ -24,7 +25,8 @@ class SpectrogramComponent;
 class VarnelleAudioProcessorEditor : public juce::AudioProcessorEditor
 {
 public:
-    explicit VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit);
+    /** `checkForUpdates` false keeps the window off the network (offline tools). */
+    explicit VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit, bool checkForUpdates = true);
     ~VarnelleAudioProcessorEditor() override;
 
     void mouseDown (const juce::MouseEvent& event) override;
@@ -37,6 +39,8 @@ public:
 
     // Read-only access for tests and tools that inspect the window.
     juce::Rectangle<int> getBannerBounds() const noexcept { return bannerBounds; }
+    varnelle::editor::BannerClickTarget& getBannerClickTarget() noexcept { return *bannerClickTarget; }
+    bool isUpdateAvailable() const noexcept { return updateAvailable; }
     int getSeparatorY() const noexcept { return separatorY; }
     varnelle::editor::SpectrogramComponent& getSpectrogram() noexcept { return *spectrogram; }
 
@@ -79,10 +83,12 @@ private:
     void applyBypassLook (int bandIndex, bool bypassed);
     juce::Rectangle<int> getKnobArea (int bandIndex) const;
     void paintBandCard (juce::Graphics& g, int bandIndex) const;
+    void checkForUpdatesAsync();
 
     std::array<juce::Slider*, 5> knobsOf (int bandIndex);
 
     bool updateAvailable = false;
+    std::unique_ptr<varnelle::editor::BannerClickTarget> bannerClickTarget;
     juce::Rectangle<int> bannerBounds;
     int separatorY = 0;
 

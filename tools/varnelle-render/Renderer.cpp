@@ -281,7 +281,7 @@ public:
         if (snapshotOutput == nullptr)
             return;
 
-        editor = std::make_unique<VarnelleAudioProcessorEditor> (processor);
+        editor = std::make_unique<VarnelleAudioProcessorEditor> (processor, false);
         editor->setSize (options.snapshotWidth, options.snapshotHeight);
         editor->selectBand (options.snapshotSelectedBand);
         auto& viewButton =
