@@ -2,6 +2,8 @@
 # shellcheck shell=bash
 
 VARNELLE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# ccache keys on relative paths below the checkout, so a fresh clone reuses earlier builds.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VARNELLE_ROOT}"
 
 # Everything the build, the tests and the tools need, all from Debian's archive.
 VARNELLE_PACKAGES=(
@@ -9,7 +11,7 @@ VARNELLE_PACKAGES=(
     juce-modules-source juce-tools
     libcurl4-openssl-dev libflac-dev libfreetype-dev libasound2-dev
     libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev libfftw3-dev
     fonts-dejavu-core
     xvfb xauth x11-utils imagemagick xdotool python3
 )
