@@ -24,6 +24,20 @@ void setKnobColours (juce::Slider& slider)
     slider.setColour (juce::Slider::textBoxOutlineColourId, juce::Colour (0x00000000));
 }
 
+// The Width dial and the Lookahead knob: the shared knob look with a larger text box.
+void setUpLeftColumnKnob (juce::Slider& slider, juce::NormalisableRange<double> range, double midPoint,
+                          const char* suffix, double doubleClickValue)
+{
+    slider.setLookAndFeel (&getKnobLookAndFeel());
+    slider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+    slider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 72, 18);
+    setKnobColours (slider);
+    slider.setRange (range.start, range.end, range.interval);
+    slider.setSkewFactorFromMidPoint (midPoint);
+    slider.setTextValueSuffix (suffix);
+    slider.setDoubleClickReturnValue (true, doubleClickValue);
+}
+
 juce::String bandParameterId (int bandIndex, const char* name)
 {
     return "band" + juce::String (bandIndex + 1) + "_" + name;
@@ -146,24 +160,19 @@ juce::Label& VarnelleAudioProcessorEditor::getRowLabel (KnobRow row) noexcept
 void VarnelleAudioProcessorEditor::checkForUpdatesAsync()
 {
     // The result arrives on the message thread, and only while this editor still exists.
-    startUpdateCheck (*this, [this] {
-        updateAvailable = true;
-        repaint();
-    });
+    startUpdateCheck (*this,
+                      [this]
+                      {
+                          updateAvailable = true;
+                          repaint();
+                      });
 }
 
 //==============================================================================
 void VarnelleAudioProcessorEditor::configureWidthDial()
 {
     addAndMakeVisible (widthSlider);
-    widthSlider.setLookAndFeel (&getKnobLookAndFeel());
-    widthSlider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
-    widthSlider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 72, 18);
-    setKnobColours (widthSlider);
-    widthSlider.setRange (4.0, 20.0, 0.01);
-    widthSlider.setSkewFactorFromMidPoint (8.0);
-    widthSlider.setTextValueSuffix (" x");
-    widthSlider.setDoubleClickReturnValue (true, 4.0);
+    setUpLeftColumnKnob (widthSlider, {4.0, 20.0, 0.01}, 8.0, " x", 4.0);
     widthSlider.onValueChange = [this]
     {
         if (onWidthChanged)
@@ -194,14 +203,7 @@ juce::String VarnelleAudioProcessorEditor::findLookaheadParameterId() const
 void VarnelleAudioProcessorEditor::configureLookaheadKnob()
 {
     addAndMakeVisible (lookaheadSlider);
-    lookaheadSlider.setLookAndFeel (&getKnobLookAndFeel());
-    lookaheadSlider.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
-    lookaheadSlider.setTextBoxStyle (juce::Slider::TextBoxBelow, false, 72, 18);
-    setKnobColours (lookaheadSlider);
-    lookaheadSlider.setRange (0.0, 30.0, 0.1);
-    lookaheadSlider.setSkewFactorFromMidPoint (10.0);
-    lookaheadSlider.setTextValueSuffix (" ms");
-    lookaheadSlider.setDoubleClickReturnValue (true, 10.0);
+    setUpLeftColumnKnob (lookaheadSlider, {0.0, 30.0, 0.1}, 10.0, " ms", 10.0);
 
     globalLookaheadId = findLookaheadParameterId();
     bindLookaheadKnob();
@@ -403,7 +405,7 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
         paintBandCard (g, band);
 
     drawBanner (g, bannerImage, bannerBounds, getWidth());
-    if (updateAvailable && ! bannerBounds.isEmpty())
+    if (updateAvailable && !bannerBounds.isEmpty())
         drawUpdateDot (g, bannerBounds);
 
     const float y = (float)(separatorY <= 0 ? 58 : separatorY);
