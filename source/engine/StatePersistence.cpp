@@ -82,6 +82,12 @@ bool isPlainFiniteNumber (const juce::String& text)
 
 void dropUnusableValues (juce::XmlElement& root)
 {
+    // The value tree would decode a "base64:value" attribute into binary data for "value";
+    // parameters are plain numbers, so such an attribute counts as no value.
+    const juce::Identifier base64Value{"base64:value"};
+    for (auto* child : root.getChildIterator())
+        child->removeAttribute (base64Value);
+
     for (auto* child : root.getChildIterator())
         if (child->hasAttribute (valueAttribute.toString()) &&
             !isPlainFiniteNumber (child->getStringAttribute (valueAttribute.toString())))

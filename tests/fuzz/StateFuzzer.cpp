@@ -87,8 +87,8 @@ bool sameBytes (const juce::MemoryBlock& a, const juce::MemoryBlock& b)
 
 void appendLittleEndian32 (juce::MemoryBlock& block, std::uint32_t value)
 {
-    const std::uint8_t bytes[4] = {(std::uint8_t)value, (std::uint8_t)(value >> 8), (std::uint8_t)(value >> 16),
-                                   (std::uint8_t)(value >> 24)};
+    const std::uint8_t bytes[4] = {(std::uint8_t)value, (std::uint8_t) (value >> 8),
+                                   (std::uint8_t) (value >> 16), (std::uint8_t) (value >> 24)};
     block.append (bytes, sizeof (bytes));
 }
 
@@ -108,15 +108,19 @@ juce::MemoryBlock wrapInHeader (const void* text, size_t textSize)
 // For the crash report: the first place where two saved blocks' XML texts differ.
 juce::String describeDifference (const juce::MemoryBlock& a, const juce::MemoryBlock& b)
 {
-    const auto textA = a.getSize() > 8 ? juce::String::fromUTF8 ((const char*)a.getData() + 8, (int)a.getSize() - 9) : juce::String();
-    const auto textB = b.getSize() > 8 ? juce::String::fromUTF8 ((const char*)b.getData() + 8, (int)b.getSize() - 9) : juce::String();
+    const auto textA = a.getSize() > 8
+                           ? juce::String::fromUTF8 ((const char*)a.getData() + 8, (int)a.getSize() - 9)
+                           : juce::String();
+    const auto textB = b.getSize() > 8
+                           ? juce::String::fromUTF8 ((const char*)b.getData() + 8, (int)b.getSize() - 9)
+                           : juce::String();
     int i = 0;
     while (i < textA.length() && i < textB.length() && textA[i] == textB[i])
         ++i;
     const int from = juce::jmax (0, i - 60);
-    return "(sizes " + juce::String ((int)a.getSize()) + " and " + juce::String ((int)b.getSize()) + ", first difference at "
-         + juce::String (i) + ")\n  expected: ..." + textA.substring (from, i + 60) + "...\n  actual:   ..."
-         + textB.substring (from, i + 60) + "...";
+    return "(sizes " + juce::String ((int)a.getSize()) + " and " + juce::String ((int)b.getSize()) +
+           ", first difference at " + juce::String (i) + ")\n  expected: ..." +
+           textA.substring (from, i + 60) + "...\n  actual:   ..." + textB.substring (from, i + 60) + "...";
 }
 
 struct ParameterInfo
@@ -153,7 +157,8 @@ public:
 
         processor.getStateInformation (defaultState);
         check (defaultState.getSize() > 9, "default state is empty");
-        const auto defaultXml = juce::AudioProcessor::getXmlFromBinary (defaultState.getData(), (int)defaultState.getSize());
+        const auto defaultXml =
+            juce::AudioProcessor::getXmlFromBinary (defaultState.getData(), (int)defaultState.getSize());
         check (defaultXml != nullptr, "default state does not parse");
         defaultTree = juce::ValueTree::fromXml (*defaultXml);
 
@@ -307,10 +312,7 @@ private:
 
     // The tree a restore of the default block builds, handed over directly: parsing the
     // block again for every input would cost a good part of the fuzzer's speed.
-    void resetToDefaults()
-    {
-        processor.parameters.replaceState (defaultTree.createCopy());
-    }
+    void resetToDefaults() { processor.parameters.replaceState (defaultTree.createCopy()); }
 
     void checkParameters() const
     {
@@ -318,8 +320,8 @@ private:
         {
             const float v = p.raw->load();
             check (std::isfinite (v), "raw value is not finite:", p.id);
-            check (v >= p.range.start && v <= p.range.end, "raw value out of range:",
-                   p.id + " = " + juce::String (v, 9));
+            check (v >= p.range.start && v <= p.range.end,
+                   "raw value out of range:", p.id + " = " + juce::String (v, 9));
         }
     }
 
@@ -352,7 +354,9 @@ private:
                 if (name == "value")
                 {
                     anyValue = true;
-                    if (std::isfinite (last->getAttributeValue (i).getDoubleValue()))
+                    // strtod rather than JUCE's reader, which overflows on long exponents.
+                    const auto text = last->getAttributeValue (i).toStdString();
+                    if (std::isfinite (std::strtod (text.c_str(), nullptr)))
                         allNonFinite = false;
                 }
             }
@@ -386,8 +390,9 @@ private:
         {
             const float now = params[i].raw->load();
             if (!(now == liveValues[i]))
-                fail ("the saved state does not hold the live value of", params[i].id + ": live "
-                      + juce::String (liveValues[i], 9) + ", restored from the saved state " + juce::String (now, 9));
+                fail ("the saved state does not hold the live value of",
+                      params[i].id + ": live " + juce::String (liveValues[i], 9) +
+                          ", restored from the saved state " + juce::String (now, 9));
         }
 
         juce::MemoryBlock second;
@@ -404,7 +409,8 @@ private:
         const auto magic = juce::ByteOrder::littleEndianInt (bytes);
         const auto length = juce::ByteOrder::littleEndianInt (bytes + 4);
         check (magic == stateMagic, "saved block has the wrong magic");
-        check (length == size - 9, "saved block length field", juce::String (length) + " vs " + juce::String ((int)size));
+        check (length == size - 9, "saved block length field",
+               juce::String (length) + " vs " + juce::String ((int)size));
         check (bytes[size - 1] == 0, "saved block lacks the zero byte");
     }
 
@@ -423,12 +429,12 @@ private:
                 const double t = i / sampleRate;
                 noise = noise * 1664525u + 1013904223u;
                 const double n = ((double)(noise >> 8) / (double)(1u << 24)) * 2.0 - 1.0;
-                const double s = 0.30 * std::sin (2.0 * juce::MathConstants<double>::pi * 60.0 * t)
-                               + 0.20 * std::sin (2.0 * juce::MathConstants<double>::pi * 330.0 * t + ch)
-                               + 0.15 * std::sin (2.0 * juce::MathConstants<double>::pi * 1500.0 * t)
-                               + 0.10 * std::sin (2.0 * juce::MathConstants<double>::pi * 4800.0 * t)
-                               + 0.05 * std::sin (2.0 * juce::MathConstants<double>::pi * 12000.0 * t)
-                               + 0.05 * n;
+                const double s = 0.30 * std::sin (2.0 * juce::MathConstants<double>::pi * 60.0 * t) +
+                                 0.20 * std::sin (2.0 * juce::MathConstants<double>::pi * 330.0 * t + ch) +
+                                 0.15 * std::sin (2.0 * juce::MathConstants<double>::pi * 1500.0 * t) +
+                                 0.10 * std::sin (2.0 * juce::MathConstants<double>::pi * 4800.0 * t) +
+                                 0.05 * std::sin (2.0 * juce::MathConstants<double>::pi * 12000.0 * t) +
+                                 0.05 * n;
                 out[i] = (float)s;
             }
         }
@@ -476,7 +482,8 @@ private:
                 for (int i = 0; i < blockSize; ++i)
                     if (!std::isfinite (samples[i]))
                         fail ("processBlock produced a non-finite sample:",
-                              "channel " + juce::String (ch) + ", sample " + juce::String (b * blockSize + i));
+                              "channel " + juce::String (ch) + ", sample " +
+                                  juce::String (b * blockSize + i));
             }
         }
     }
@@ -493,8 +500,8 @@ private:
     juce::MidiBuffer midi;
     std::vector<float> liveValues = std::vector<float> ((size_t)varnelle::numParameters);
     std::unordered_set<std::uint64_t> checkedValueSets;
-    const bool skipKnownIssues = std::getenv ("VARNELLE_FUZZ_SKIP_KNOWN_ISSUES") != nullptr
-                              && std::string (std::getenv ("VARNELLE_FUZZ_SKIP_KNOWN_ISSUES")) != "0";
+    const bool skipKnownIssues = std::getenv ("VARNELLE_FUZZ_SKIP_KNOWN_ISSUES") != nullptr &&
+                                 std::string (std::getenv ("VARNELLE_FUZZ_SKIP_KNOWN_ISSUES")) != "0";
 };
 
 void writeFile (const juce::File& dir, const char* name, std::uint8_t mode, const void* payload, size_t size)
