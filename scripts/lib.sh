@@ -14,6 +14,7 @@ VARNELLE_PACKAGES=(
     libgtest-dev libbenchmark-dev libfftw3-dev
     fonts-dejavu-core
     xvfb xauth x11-utils imagemagick xdotool python3
+    ardour sox lv2-dev sordi
 )
 
 as_root() {
