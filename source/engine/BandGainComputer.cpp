@@ -1,7 +1,11 @@
 #include "BandGainComputer.h"
 
+#include "BranchFree.h"
+#include "SpectrumLevels.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace varnelle
 {
@@ -127,8 +131,8 @@ BandSettings computeBandSettings (const BandParamPointers& params, double sample
     return settings;
 }
 
-void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,
-                     double sampleRate) noexcept
+void applyBandGainsReference (std::complex<float>* spectrum, BandGainMemory& bandGains,
+                              const BandSettings& settings, double sampleRate) noexcept
 {
     const float binWidthHz = (float)sampleRate;
     for (int i = 0; i < numBins; ++i)
@@ -157,6 +161,195 @@ void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, c
         if (i > 0 && i < fftSize / 2)
             spectrum[fftSize - i] *= gain;
     }
+}
+
+namespace
+{
+// One band's settings as the per-bin loop uses them: every value that depends only on the
+// band is formed here once, with the same operations the reference performs per bin.
+struct BandConstants
+{
+    float lowEdgeHz;  // freqLo − edgeWidthHz
+    float highEdgeHz; // edgeWidthHz + freqHi
+    float rampWidthHz;
+    float levelLo, levelHi;
+    float lowerKneeWidth, upperKneeWidth;
+    float gainMinusOne;
+    float attackCoeff, releaseCoeff;
+    bool frequencyActive, levelActive;
+    bool lowerSoft, upperSoft;
+};
+
+BandConstants makeBandConstants (const BandFrameSettings& s) noexcept
+{
+    BandConstants c;
+    c.lowEdgeHz = s.freqLo - s.edgeWidthHz;
+    c.highEdgeHz = s.edgeWidthHz + s.freqHi;
+    c.rampWidthHz = std::max (s.edgeWidthHz, 0.001f);
+    c.levelLo = s.levelLo;
+    c.levelHi = s.levelHi;
+    c.lowerKneeWidth = std::max (s.lowerKneeDb, 0.001f);
+    c.upperKneeWidth = std::max (s.upperKneeDb, 0.001f);
+    c.gainMinusOne = s.gainLinear - 1.0f;
+    c.attackCoeff = s.attackCoeff;
+    c.releaseCoeff = s.releaseCoeff;
+    c.frequencyActive = s.freqLo < s.freqHi;
+    c.levelActive = s.levelLo < s.levelHi;
+    c.lowerSoft = s.lowerKneeDb > 0.0f;
+    c.upperSoft = s.upperKneeDb > 0.0f;
+    return c;
+}
+
+// The frequency weights of one band for every bin (frequencyWeight of the reference).
+void computeFrequencyWeights (const BandConstants& c, const float* __restrict binHz,
+                              float* __restrict weights) noexcept
+{
+    namespace bf = branchfree;
+    for (int i = 0; i < numBins; ++i)
+    {
+        const float hz = binHz[i];
+        const float rampLo = bf::clampTo ((hz - c.lowEdgeHz) / c.rampWidthHz, 0.0f, 1.0f);
+        const float rampHi = bf::clampTo ((c.highEdgeHz - hz) / c.rampWidthHz, 0.0f, 1.0f);
+        weights[i] = bf::select (c.frequencyActive, bf::minOf (rampHi, rampLo), 0.0f);
+    }
+}
+
+// One band over all bins: moves its smoothed gains and multiplies them into `product`. The knee
+// kinds are template arguments so that each loop computes only the edge it needs; the selects
+// are branch-free (BranchFree.h) so that the loop vectorises.
+template <bool lowerSoft, bool upperSoft>
+void updateBand (const BandConstants& c, const float* __restrict frequencyWeights,
+                 const float* __restrict levelDb, float* __restrict gains, float* __restrict product) noexcept
+{
+    namespace bf = branchfree;
+    for (int i = 0; i < numBins; ++i)
+    {
+        const float frequency = frequencyWeights[i];
+        const float level = levelDb[i];
+        float lower, upper;
+        if constexpr (lowerSoft)
+            lower = smooth (bf::clampTo ((level - c.levelLo) / c.lowerKneeWidth, 0.0f, 1.0f));
+        else
+            lower = bf::select (level >= c.levelLo, 1.0f, 0.0f);
+        if constexpr (upperSoft)
+            upper = smooth (bf::clampTo ((c.levelHi - level) / c.upperKneeWidth, 0.0f, 1.0f));
+        else
+            upper = bf::select (level <= c.levelHi, 1.0f, 0.0f);
+        const float levelWeightValue = bf::select (c.levelActive, bf::minOf (upper, lower), 0.0f);
+
+        const float target = (frequency * levelWeightValue) * c.gainMinusOne + 1.0f;
+        const float g = gains[i];
+        const float coeff =
+            bf::select (std::abs (target - 1.0f) > std::abs (g - 1.0f), c.attackCoeff, c.releaseCoeff);
+        const float updated = (target - g) * coeff + g;
+        gains[i] = updated;
+        product[i] *= updated;
+    }
+}
+
+bool sameKey (const FrequencyWeightCache::Key& a, const FrequencyWeightCache::Key& b) noexcept
+{
+    // Bit for bit, so that -0 and +0 or two NaNs are never taken for each other.
+    return std::memcmp (&a.lowEdgeHz, &b.lowEdgeHz, sizeof (float)) == 0 &&
+           std::memcmp (&a.highEdgeHz, &b.highEdgeHz, sizeof (float)) == 0 &&
+           std::memcmp (&a.rampWidthHz, &b.rampWidthHz, sizeof (float)) == 0 &&
+           std::memcmp (&a.binWidthHz, &b.binWidthHz, sizeof (float)) == 0 && a.active == b.active;
+}
+
+void scaleBins (std::complex<float>* spectrum, const float* __restrict gain, int count) noexcept
+{
+    // Both parts of a bin by its gain, as std::complex<float>::operator*= (float) does.
+    float* __restrict parts = reinterpret_cast<float*> (spectrum);
+    for (int i = 0; i < count; ++i)
+    {
+        parts[2 * i] *= gain[i];
+        parts[2 * i + 1] *= gain[i];
+    }
+}
+} // namespace
+
+void computeBinLevels (const std::complex<float>* spectrum, float* levelDb) noexcept
+{
+    computeLevelsDb (spectrum, numBins, floorDb, levelDb);
+}
+
+FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, weights{} {}
+
+void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
+                     BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
+                     FrequencyWeightCache* cache) noexcept
+{
+    alignas (64) float binHz[numBins];
+    alignas (64) float product[numBins];
+    alignas (64) float uncachedWeights[numBins];
+
+    const float binWidthHz = (float)sampleRate;
+    bool haveBinHz = false;
+    for (int i = 0; i < numBins; ++i)
+        product[i] = 1.0f;
+
+    // Bands in order, so every bin's product is formed in the reference's order.
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+    {
+        const auto c = makeBandConstants (settings[b]);
+
+        float* weights = cache != nullptr ? cache->weights[b].data() : uncachedWeights;
+        const FrequencyWeightCache::Key key{c.lowEdgeHz, c.highEdgeHz, c.rampWidthHz, binWidthHz,
+                                            c.frequencyActive};
+        if (cache == nullptr || !cache->valid[b] || !sameKey (cache->keys[b], key))
+        {
+            if (!haveBinHz)
+            {
+                for (int i = 0; i < numBins; ++i)
+                    binHz[i] = binWidthHz * (float)i * (1.0f / 2048.0f);
+                haveBinHz = true;
+            }
+            computeFrequencyWeights (c, binHz, weights);
+            if (cache != nullptr)
+            {
+                cache->keys[b] = key;
+                cache->valid[b] = true;
+            }
+        }
+
+        float* gains = bandGains[b].data();
+        if (c.lowerSoft)
+        {
+            if (c.upperSoft)
+                updateBand<true, true> (c, weights, levelDb, gains, product);
+            else
+                updateBand<true, false> (c, weights, levelDb, gains, product);
+        }
+        else
+        {
+            if (c.upperSoft)
+                updateBand<false, true> (c, weights, levelDb, gains, product);
+            else
+                updateBand<false, false> (c, weights, levelDb, gains, product);
+        }
+    }
+
+    float* gain = product; // limited in place
+    for (int i = 0; i < numBins; ++i)
+        gain[i] = branchfree::clampTo (product[i], minGain, maxGain);
+
+    scaleBins (spectrum, gain, numBins);
+    if (spectrumBins >= fftSize)
+    {
+        // Bins 2048 − i for i = 1..1023 are 1025..2047 in reverse order.
+        alignas (64) float mirrored[fftSize / 2 - 1];
+        for (int i = 1; i < fftSize / 2; ++i)
+            mirrored[fftSize / 2 - 1 - i] = gain[i];
+        scaleBins (spectrum + numBins, mirrored, fftSize / 2 - 1);
+    }
+}
+
+void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,
+                     double sampleRate) noexcept
+{
+    alignas (64) float levelDb[numBins];
+    computeBinLevels (spectrum, levelDb);
+    applyBandGains (spectrum, fftSize, levelDb, bandGains, settings, sampleRate);
 }
 
 } // namespace varnelle

@@ -37,7 +37,50 @@ float binLevelDb (std::complex<float> bin, int binIndex) noexcept;
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept;
 
 /** Moves the smoothed per-band gains of bins 0..numBins-1 towards their targets and applies
-    their limited product to `spectrum` (fftSize bins, mirrored half included). */
+    their limited product to `spectrum` (fftSize bins, mirrored half included).
+
+    The straightforward per-bin scalar code, kept as the reference the optimised path is
+    checked against. */
+void applyBandGainsReference (std::complex<float>* spectrum, BandGainMemory& bandGains,
+                              const BandSettings& settings, double sampleRate) noexcept;
+
+/** Every band's frequency weight for every bin, kept from frame to frame. A band's weights
+    depend only on its frequency edges and the sample rate, so applyBandGains recomputes them
+    only when those change (compared bit for bit, so a cached weight is always the one the
+    current settings give). Used by one thread at a time. */
+struct FrequencyWeightCache
+{
+    struct Key
+    {
+        float lowEdgeHz, highEdgeHz, rampWidthHz, binWidthHz;
+        bool active;
+    };
+
+    FrequencyWeightCache() noexcept;
+
+    std::array<Key, numBands> keys;
+    std::array<bool, numBands> valid;
+    alignas (64) std::array<std::array<float, numBins>, numBands> weights;
+};
+
+/** The levels of bins 0..numBins-1 as binLevelDb measures them (log10 rounded once in double
+    instead of log10f, so a level may differ by float rounding). */
+void computeBinLevels (const std::complex<float>* spectrum, float* levelDb) noexcept;
+
+/** The same per-bin work as applyBandGainsReference with the same single-precision formulas
+    in the same order, arranged for the vectoriser: band by band over arrays of bins, per-band
+    constants hoisted, selects instead of branches.
+
+    `levelDb`: the numBins pre-gain levels (computeBinLevels). `spectrumBins`: numBins for the
+    half spectrum of a real transform, or fftSize, in which case bins 2048 − i get the gains of
+    bins i = 1..1023 as well. Given the same levels, the results equal the reference's.
+    `cache`, if given, keeps the frequency weights between calls. Allocates nothing (about
+    16 KB of stack); safe on the audio thread. */
+void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
+                     BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
+                     FrequencyWeightCache* cache = nullptr) noexcept;
+
+/** computeBinLevels and applyBandGains on a full spectrum (fftSize bins, mirror included). */
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,
                      double sampleRate) noexcept;
 

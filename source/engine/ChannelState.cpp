@@ -12,8 +12,6 @@ void initChannelState (ChannelState& state)
     state.windowSumAccumulator.resize ((size_t)accumulatorSize);
     for (auto& gains : state.bandGains)
         gains.resize ((size_t)numBins);
-    state.timeBuffer.resize ((size_t)fftSize);
-    state.spectrumBuffer.resize ((size_t)fftSize);
     resetChannelState (state);
 }
 
@@ -24,8 +22,6 @@ void resetChannelState (ChannelState& state) noexcept
     std::fill (state.windowSumAccumulator.begin(), state.windowSumAccumulator.end(), 0.0f);
     for (auto& gains : state.bandGains)
         std::fill (gains.begin(), gains.end(), 1.0f);
-    std::fill (state.timeBuffer.begin(), state.timeBuffer.end(), std::complex<float>{});
-    std::fill (state.spectrumBuffer.begin(), state.spectrumBuffer.end(), std::complex<float>{});
     state.writePosition = 0;
     state.samplesWritten = 0;
 }

@@ -4,7 +4,6 @@
 #include "StftConstants.h"
 
 #include <array>
-#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +17,8 @@ using BandGainMemory = std::array<std::vector<float>, numBands>;
 
     After a sample is stored, inputRing[writePosition] is the oldest of the last fftSize samples,
     so reading the ring from writePosition onwards gives the frame in time order. The two
-    accumulators are indexed by absolute sample index modulo accumulatorSize.
+    accumulators are indexed by absolute sample index modulo accumulatorSize. The frame and
+    spectrum buffers of a frame belong to the engine, which shares them between channels.
 */
 struct ChannelState
 {
@@ -26,8 +26,6 @@ struct ChannelState
     std::vector<float> outputAccumulator;    // overlap-added, synthesis-windowed output
     std::vector<float> windowSumAccumulator; // overlap-added synthesis × analysis window
     BandGainMemory bandGains;
-    std::vector<std::complex<float>> timeBuffer;     // windowed frame, then inverse FFT output
-    std::vector<std::complex<float>> spectrumBuffer; // forward FFT output, gains applied in place
     int writePosition = 0;
     std::int64_t samplesWritten = 0;
 };

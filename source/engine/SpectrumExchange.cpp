@@ -1,5 +1,8 @@
 #include "SpectrumExchange.h"
 
+#include "BranchFree.h"
+#include "SpectrumLevels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -31,7 +34,7 @@ bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFr
     return true;
 }
 
-void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept
+void computeDisplaySpectrumReference (const std::complex<float>* spectrum, float* out) noexcept
 {
     for (int i = 0; i < numDisplayBins; ++i)
     {
@@ -41,6 +44,36 @@ void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) no
         const float value = (db + 100.0f) / 100.0f;
         out[i] = value < 0.0f ? 0.0f : std::min (value, 1.0f);
     }
+}
+
+namespace
+{
+constexpr float displayFloorDb = -100.0f;
+
+void displayValuesFromDb (const float* db, float* out) noexcept
+{
+    for (int i = 0; i < numDisplayBins; ++i)
+    {
+        const float value = (db[i] + 100.0f) / 100.0f;
+        out[i] = branchfree::clampTo (value, 0.0f, 1.0f);
+    }
+}
+} // namespace
+
+void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept
+{
+    alignas (64) float db[numDisplayBins];
+    computeLevelsDb (spectrum, numDisplayBins, displayFloorDb, db);
+    displayValuesFromDb (db, out);
+}
+
+void computeDisplaySpectrumFromLevels (const float* levelDb, float* out) noexcept
+{
+    // max (max (x, -160), -100) is max (x, -100): the same dB as computing with the display floor.
+    alignas (64) float db[numDisplayBins];
+    for (int i = 0; i < numDisplayBins; ++i)
+        db[i] = branchfree::maxOf (levelDb[i], displayFloorDb);
+    displayValuesFromDb (db, out);
 }
 
 } // namespace varnelle

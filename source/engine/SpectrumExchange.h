@@ -37,7 +37,15 @@ private:
 };
 
 /** Display values of bins 0..numDisplayBins-1: (dB + 100) / 100 limited to 0..1, on the
-    band gain computer's level scale. */
+    band gain computer's level scale. The straightforward scalar code, kept as the reference. */
+void computeDisplaySpectrumReference (const std::complex<float>* spectrum, float* out) noexcept;
+
+/** The same values from the vectorised level kernel (log10 rounded once in double instead of
+    log10f, so a value may differ by float rounding). */
 void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept;
+
+/** The same values from levels the band gain computer measured (computeBinLevels): its floor
+    of −160 dB lies below the display's −100 dB, so no second log10 is needed. */
+void computeDisplaySpectrumFromLevels (const float* levelDb, float* out) noexcept;
 
 } // namespace varnelle

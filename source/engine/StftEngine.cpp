@@ -1,7 +1,9 @@
 #include "StftEngine.h"
 
+#include "BranchFree.h"
 #include "SpectrumExchange.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace varnelle
@@ -32,16 +34,24 @@ std::vector<float> makeHannWindow()
     return window;
 }
 
-StftEngine::StftEngine (const BandParamPointers& params, SpectrumExchange* analyzerToFeed)
-    : bandParams (params), analyzer (analyzerToFeed)
+StftEngine::StftEngine (const BandParamPointers& params, SpectrumExchange* analyzerToFeed,
+                        EnginePath enginePath)
+    : bandParams (params), analyzer (analyzerToFeed), path (enginePath),
+      fft (makeFrameFft (enginePath == EnginePath::optimised ? FftBackend::fftw : FftBackend::juce)),
+      scratch (std::make_unique<FrameScratch>())
 {
 }
+
+StftEngine::~StftEngine() = default;
 
 void StftEngine::prepare (double sampleRate, int numChannels)
 {
     currentSampleRate = sampleRate > 0.0 ? sampleRate : defaultSampleRate;
     analysisWindow = makeHannWindow();
     synthesisWindow = analysisWindow;
+    windowProduct.resize ((size_t)fftSize);
+    for (size_t k = 0; k < (size_t)fftSize; ++k)
+        windowProduct[k] = synthesisWindow[k] * analysisWindow[k];
 
     channelStates.clear();
     channelStates.resize ((size_t)juce::jmax (0, numChannels));
@@ -76,6 +86,11 @@ void StftEngine::processChannel (int channel, float* samples, int numSamples) no
 
     auto& state = channelStates[(size_t)channel];
     const bool publish = channel == 0;
+    if (path == EnginePath::optimised)
+    {
+        processChannelOptimised (state, samples, numSamples, publish);
+        return;
+    }
     for (int i = 0; i < numSamples; ++i)
         processSample (state, samples[i], publish);
 }
@@ -114,38 +129,167 @@ void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexce
         return;
 
     const auto settings = computeBandSettings (bandParams, currentSampleRate);
+    auto& work = *scratch;
 
     for (int k = 0; k < fftSize; ++k)
     {
         const auto ringIndex = (size_t)((state.writePosition + k) % fftSize);
-        state.timeBuffer[(size_t)k] = {state.inputRing[ringIndex] * analysisWindow[(size_t)k], 0.0f};
+        work.frame[k] = state.inputRing[ringIndex] * analysisWindow[(size_t)k];
     }
 
-    fft.perform (state.timeBuffer.data(), state.spectrumBuffer.data(), false);
+    // The reference path always has JUCE's complex transform: all 2048 bins.
+    fft->forward (work.frame, work.spectrum);
 
     const bool publish = publishAnalyzer && analyzer != nullptr;
-    float before[numDisplayBins];
-    float after[numDisplayBins];
     if (publish)
-        computeDisplaySpectrum (state.spectrumBuffer.data(), before);
+        computeDisplaySpectrumReference (work.spectrum, work.before);
 
-    applyBandGains (state.spectrumBuffer.data(), state.bandGains, settings, currentSampleRate);
+    applyBandGainsReference (work.spectrum, state.bandGains, settings, currentSampleRate);
 
     if (publish)
     {
-        computeDisplaySpectrum (state.spectrumBuffer.data(), after);
-        analyzer->publish (before, after);
+        computeDisplaySpectrumReference (work.spectrum, work.after);
+        analyzer->publish (work.before, work.after);
     }
 
-    // JUCE scales the inverse by 1/fftSize, so an untouched spectrum gives the windowed frame back.
-    fft.perform (state.spectrumBuffer.data(), state.timeBuffer.data(), true);
+    fft->inverse (work.spectrum, work.frame);
 
     for (int k = 0; k < fftSize; ++k)
     {
         const auto idx = accumulatorIndex (frameStart + k);
         const auto w = synthesisWindow[(size_t)k];
-        state.outputAccumulator[idx] += w * state.timeBuffer[(size_t)k].real();
+        state.outputAccumulator[idx] += w * work.frame[k];
         state.windowSumAccumulator[idx] += w * analysisWindow[(size_t)k];
+    }
+}
+
+// The optimised path does per block what processSample does per sample: for the samples up to
+// and including the next frame's newest one, store the inputs, read the outputs, then run the
+// frame. No output read in such a run touches an index the frame writes (the frame ending at
+// sample E writes E − 2047..E; the run reads at most E − 2048), so the order gives the same
+// samples as the per-sample loop.
+void StftEngine::processChannelOptimised (ChannelState& state, float* samples, int numSamples,
+                                          bool publishAnalyzer) noexcept
+{
+    constexpr std::int64_t firstFrameSample = fftSize - 1;
+    constexpr size_t accumulatorMask = (size_t)accumulatorSize - 1;
+    static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
+
+    float* ring = state.inputRing.data();
+    float* outputAccumulator = state.outputAccumulator.data();
+    float* windowSumAccumulator = state.windowSumAccumulator.data();
+
+    int done = 0;
+    while (done < numSamples)
+    {
+        const std::int64_t first = state.samplesWritten;
+        const std::int64_t nextFrame =
+            first <= firstFrameSample
+                ? firstFrameSample
+                : firstFrameSample + ((first - firstFrameSample + hopSize - 1) / hopSize) * hopSize;
+        const int count = (int)std::min<std::int64_t> (numSamples - done, nextFrame - first + 1);
+        float* x = samples + done;
+
+        // Inputs into the ring (a NaN or infinity enters as silence), in at most two runs.
+        for (int i = 0; i < count;)
+        {
+            const int position = state.writePosition;
+            const int n = std::min (count - i, fftSize - position);
+            float* __restrict dest = ring + position;
+            const float* __restrict src = x + i;
+            for (int k = 0; k < n; ++k)
+                dest[k] = branchfree::select (std::isfinite (src[k]), src[k], 0.0f);
+            state.writePosition = position + n == fftSize ? 0 : position + n;
+            i += n;
+        }
+
+        // Outputs: silence while the delay fills, then the normalised accumulators.
+        int i = 0;
+        if (first < latencySamples)
+        {
+            i = (int)std::min<std::int64_t> (count, latencySamples - first);
+            std::fill (x, x + i, 0.0f);
+        }
+        while (i < count)
+        {
+            const auto start = (size_t)(first + i - latencySamples) & accumulatorMask;
+            const int n = (int)std::min<size_t> ((size_t)(count - i), (size_t)accumulatorSize - start);
+            float* __restrict out = x + i;
+            float* __restrict acc = outputAccumulator + start;
+            float* __restrict sums = windowSumAccumulator + start;
+            for (int k = 0; k < n; ++k)
+            {
+                const float windowSum = sums[k];
+                const float normalised = acc[k] / branchfree::maxOf (windowSum, normaliserFloor);
+                out[k] = branchfree::select (windowSum > windowSumThreshold, normalised, 0.0f);
+                acc[k] = 0.0f;
+                sums[k] = 0.0f;
+            }
+            i += n;
+        }
+
+        state.samplesWritten += count;
+        if (first + count - 1 == nextFrame)
+            processFrameOptimised (state, nextFrame, publishAnalyzer);
+        done += count;
+    }
+}
+
+void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newestSample,
+                                        bool publishAnalyzer) noexcept
+{
+    const auto frameStart = newestSample - (fftSize - 1);
+    if (frameStart < 0)
+        return;
+
+    const auto settings = computeBandSettings (bandParams, currentSampleRate);
+    auto& work = *scratch;
+    const float* ring = state.inputRing.data();
+    const float* window = analysisWindow.data();
+
+    // The ring read from the oldest sample on, in two runs instead of a modulo per sample.
+    const int oldest = state.writePosition;
+    const int firstRun = fftSize - oldest;
+    for (int k = 0; k < firstRun; ++k)
+        work.frame[k] = ring[oldest + k] * window[k];
+    for (int k = firstRun; k < fftSize; ++k)
+        work.frame[k] = ring[k - firstRun] * window[k];
+
+    fft->forward (work.frame, work.spectrum);
+    computeBinLevels (work.spectrum, work.levelDb);
+
+    const bool publish = publishAnalyzer && analyzer != nullptr;
+    if (publish)
+        computeDisplaySpectrumFromLevels (work.levelDb, work.before);
+
+    applyBandGains (work.spectrum, fft->getNumSpectrumBins(), work.levelDb, state.bandGains, settings,
+                    currentSampleRate, &work.frequencyWeights);
+
+    if (publish)
+    {
+        computeDisplaySpectrum (work.spectrum, work.after);
+        analyzer->publish (work.before, work.after);
+    }
+
+    fft->inverse (work.spectrum, work.frame);
+
+    const auto start = (size_t)frameStart & ((size_t)accumulatorSize - 1);
+    const int firstPart = (int)std::min<size_t> ((size_t)fftSize, (size_t)accumulatorSize - start);
+    const float* synthesis = synthesisWindow.data();
+    const float* product = windowProduct.data();
+    for (int part = 0, k0 = 0; part < 2 && k0 < fftSize; ++part)
+    {
+        const int n = part == 0 ? firstPart : fftSize - firstPart;
+        const size_t base = part == 0 ? start : 0;
+        float* __restrict acc = state.outputAccumulator.data() + base;
+        float* __restrict sums = state.windowSumAccumulator.data() + base;
+        const float* __restrict frame = work.frame + k0;
+        for (int k = 0; k < n; ++k)
+        {
+            acc[k] += synthesis[k0 + k] * frame[k];
+            sums[k] += product[k0 + k];
+        }
+        k0 += n;
     }
 }
 

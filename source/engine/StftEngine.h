@@ -3,10 +3,12 @@
 #include "BandGainComputer.h"
 #include "BandParameters.h"
 #include "ChannelState.h"
+#include "FrameFft.h"
 #include "StftConstants.h"
 
-#include <juce_dsp/juce_dsp.h>
-
+#include <complex>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace varnelle
@@ -14,17 +16,31 @@ namespace varnelle
 
 class SpectrumExchange;
 
+/** How the engine computes: both paths give the same output up to float rounding.
+
+    reference: the straightforward code, sample by sample, with JUCE's complex FFT over all
+    2048 bins and the scalar band gain and display loops.
+    optimised: block-wise ring and accumulator work, FFTW's real-input transform over the 1025
+    bins that matter, and the vectorised band gain and display loops. */
+enum class EnginePath
+{
+    reference,
+    optimised
+};
+
 /** The signal path: per channel, a 2048-sample analysis frame every 512 samples, band gains
     applied to its spectrum, weighted overlap-add and a fixed delay of 2048 samples.
 
-    Audio thread only, except construction. Channels are processed independently; only
-    channel 0 feeds the analyzer. Allocates only in prepare() and when ensureChannels() is
-    asked for more channels than there are records.
+    Audio thread only, except construction and destruction (which plan the FFT). Channels are
+    processed independently; only channel 0 feeds the analyzer. Allocates only when built, in
+    prepare() and when ensureChannels() is asked for more channels than there are records.
 */
 class StftEngine
 {
 public:
-    StftEngine (const BandParamPointers& bandParams, SpectrumExchange* analyzer);
+    StftEngine (const BandParamPointers& bandParams, SpectrumExchange* analyzer,
+                EnginePath path = EnginePath::optimised);
+    ~StftEngine();
 
     /** Builds the windows and `numChannels` fresh records; all history is lost. */
     void prepare (double sampleRate, int numChannels);
@@ -41,21 +57,45 @@ public:
     /** Replaces every sample of `samples` by the processed sample of 2048 samples earlier. */
     void processChannel (int channel, float* samples, int numSamples) noexcept;
 
+    EnginePath getPath() const noexcept { return path; }
+    /** The transform in use: fftw on the optimised path unless FFTW could not plan. */
+    FftBackend getFftBackend() const noexcept { return fft->getBackend(); }
+
     double getSampleRate() const noexcept { return currentSampleRate; }
     int getNumChannels() const noexcept { return (int)channelStates.size(); }
     const ChannelState& getChannelState (int channel) const { return channelStates[(size_t)channel]; }
     const std::vector<float>& getAnalysisWindow() const noexcept { return analysisWindow; }
 
 private:
+    // Per-frame work buffers, shared by the channels (which are processed one after another)
+    // and aligned for the FFT.
+    struct alignas (frameBufferAlignment) FrameScratch
+    {
+        alignas (frameBufferAlignment) float frame[fftSize];
+        alignas (frameBufferAlignment) std::complex<float> spectrum[fftSize];
+        alignas (frameBufferAlignment) float levelDb[numBins];
+        alignas (frameBufferAlignment) float before[numDisplayBins];
+        alignas (frameBufferAlignment) float after[numDisplayBins];
+        FrequencyWeightCache frequencyWeights;
+    };
+
     void processSample (ChannelState& state, float& sample, bool publishAnalyzer) noexcept;
     void processFrame (ChannelState& state, bool publishAnalyzer) noexcept;
 
+    void processChannelOptimised (ChannelState& state, float* samples, int numSamples,
+                                  bool publishAnalyzer) noexcept;
+    void processFrameOptimised (ChannelState& state, std::int64_t newestSample,
+                                bool publishAnalyzer) noexcept;
+
     const BandParamPointers& bandParams;
     SpectrumExchange* analyzer;
-    juce::dsp::FFT fft{fftOrder};
+    EnginePath path;
+    std::unique_ptr<FrameFft> fft;
+    std::unique_ptr<FrameScratch> scratch;
     std::vector<ChannelState> channelStates;
     std::vector<float> analysisWindow;
     std::vector<float> synthesisWindow;
+    std::vector<float> windowProduct; // synthesis × analysis, for the window-sum accumulator
     double currentSampleRate = defaultSampleRate;
 };
 

@@ -3,12 +3,14 @@
 #include "StatePersistence.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
 
-VarnelleAudioProcessor::VarnelleAudioProcessor()
+VarnelleAudioProcessor::VarnelleAudioProcessor() : VarnelleAudioProcessor (varnelle::EnginePath::optimised) {}
+
+VarnelleAudioProcessor::VarnelleAudioProcessor (varnelle::EnginePath enginePath)
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), true)
                                 .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
       parameters (*this, nullptr, "Parameters", createParameterLayout()),
-      engine (bandParams, &spectrumExchange)
+      engine (bandParams, &spectrumExchange, enginePath)
 {
     cacheBandParamPointers();
     setLatencySamples (varnelle::latencySamples);

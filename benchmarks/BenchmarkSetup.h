@@ -1,0 +1,127 @@
+#pragma once
+
+// The setting every engine measurement uses: stereo at 48 kHz in blocks of 512 samples, pink
+// noise plus sines, all five bands active (each its own frequency and level region, gain,
+// knees and timing) and their gains moved by a slow automation between blocks.
+
+#include "engine/VarnelleAudioProcessor.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace varnelle::bench
+{
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 512;
+constexpr int materialLength = 1 << 17; // about 2.7 s, cycled through
+
+inline void setParameter (VarnelleAudioProcessor& processor, const juce::String& id, float value)
+{
+    auto* p = processor.parameters.getParameter (id);
+    p->setValueNotifyingHost (p->convertTo0to1 (value));
+}
+
+inline juce::String bandId (int band, const char* slot)
+{
+    return "band" + juce::String (band + 1) + "_" + slot;
+}
+
+/** A realistic mix setting: every band active with its own region, gain and timing. */
+inline void configureFiveActiveBands (VarnelleAudioProcessor& processor)
+{
+    const float gains[] = {-6.0f, 3.0f, -9.0f, 4.5f, -3.0f};
+    const float levelMins[] = {-50.0f, -70.0f, -40.0f, -60.0f, -45.0f};
+    for (int band = 0; band < 5; ++band)
+    {
+        setParameter (processor, bandId (band, "gain"), gains[band]);
+        setParameter (processor, bandId (band, "levelMin"), levelMins[band]);
+        setParameter (processor, bandId (band, "levelMax"), -6.0f);
+        setParameter (processor, bandId (band, "upperKneeDb"), 6.0f);
+        setParameter (processor, bandId (band, "lowerKneeDb"), 6.0f);
+        setParameter (processor, bandId (band, "attackMs"), 10.0f + 5.0f * (float)band);
+        setParameter (processor, bandId (band, "releaseMs"), 120.0f + 40.0f * (float)band);
+    }
+}
+
+/** The automation between blocks: every band's gain on its own slow sine (±6 dB around the
+    setting), and band 3's upper edge sweeping 2000..3000 Hz. */
+inline void moveParameters (VarnelleAudioProcessor& processor, int blockIndex)
+{
+    const float gains[] = {-6.0f, 3.0f, -9.0f, 4.5f, -3.0f};
+    const float phase = (float)blockIndex * 0.05f;
+    for (int band = 0; band < 5; ++band)
+        setParameter (processor, bandId (band, "gain"), gains[band] + 6.0f * std::sin (phase + (float)band));
+    setParameter (processor, bandId (2, "freqHigh"), 2500.0f + 500.0f * std::sin (phase * 0.7f));
+}
+
+/** Stereo material: pink noise on both channels (different seeds) plus a few sines. */
+inline juce::AudioBuffer<float> makeMaterial()
+{
+    juce::AudioBuffer<float> material (2, materialLength);
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        juce::Random random (17 + ch);
+        float b0 = 0, b1 = 0, b2 = 0;
+        for (int i = 0; i < materialLength; ++i)
+        {
+            const float white = random.nextFloat() * 2.0f - 1.0f;
+            b0 = 0.99765f * b0 + white * 0.0990460f;
+            b1 = 0.96300f * b1 + white * 0.2965164f;
+            b2 = 0.57000f * b2 + white * 1.0526913f;
+            const double t = (double)i / sampleRate;
+            const double sines = 0.2 * std::sin (2.0 * 3.14159265358979 * (ch == 0 ? 220.0 : 330.0) * t) +
+                                 0.1 * std::sin (2.0 * 3.14159265358979 * 1500.0 * t) +
+                                 0.05 * std::sin (2.0 * 3.14159265358979 * 6100.0 * t);
+            material.setSample (ch, i, 0.3f * 0.25f * (b0 + b1 + b2 + white * 0.1848f) + (float)sines);
+        }
+    }
+    return material;
+}
+
+/** Feeds the material block by block and moves the parameters before each block. */
+class EngineRun
+{
+public:
+    explicit EngineRun (EnginePath path) : processor (std::make_unique<VarnelleAudioProcessor> (path))
+    {
+        configureFiveActiveBands (*processor);
+        processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
+        processor->prepareToPlay (sampleRate, blockSize);
+    }
+
+    /** Copies the next `numSamples` of material into the block buffer and moves the parameters. */
+    void prepareBlock (int numSamples)
+    {
+        moveParameters (*processor, blockIndex++);
+        buffer.setSize (2, numSamples, false, false, true);
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < numSamples; ++i)
+                buffer.setSample (ch, i, material.getSample (ch, (position + i) % materialLength));
+        position = (position + numSamples) % materialLength;
+    }
+
+    void processBlock() { processor->processBlock (buffer, midi); }
+
+    /** Past the start-up phase, so every block runs full frames. */
+    void warmUp()
+    {
+        for (int i = 0; i < 16; ++i)
+        {
+            prepareBlock (blockSize);
+            processBlock();
+        }
+    }
+
+    const juce::AudioBuffer<float>& getBuffer() const noexcept { return buffer; }
+
+private:
+    std::unique_ptr<VarnelleAudioProcessor> processor;
+    juce::AudioBuffer<float> material = makeMaterial();
+    juce::AudioBuffer<float> buffer{2, blockSize};
+    juce::MidiBuffer midi;
+    int position = 0;
+    int blockIndex = 0;
+};
+
+} // namespace varnelle::bench

@@ -1,0 +1,106 @@
+#include "SpectrumLevels.h"
+
+#include "BranchFree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace varnelle
+{
+namespace
+{
+namespace bf = branchfree;
+
+constexpr int chunkSize = 256;
+constexpr float edgeBinScale = 1.0f / 2048.0f; // bins 0 and 1024
+constexpr float binScale = 1.0f / 1024.0f;
+
+// log10 of a positive normal float (or +inf): x = 2^k · f with f in [sqrt(1/2), sqrt(2)), and
+// ln f = 2 atanh(s), s = (f − 1) / (f + 1), |s| < 0.172, from its series to s^15 (truncation
+// below 1e-13 relative), all in double. Every step is plain arithmetic on one lane, so loops
+// over it vectorise.
+inline float log10Positive (float x) noexcept
+{
+    constexpr double ln2 = 0.69314718055994530942;
+    constexpr double invLn10 = 0.43429448190325182765;
+
+    std::uint32_t bits;
+    std::memcpy (&bits, &x, sizeof (bits));
+    const std::uint32_t offset = bits - 0x3f3504f3u; // bits of sqrt(1/2)
+    const std::int32_t exponent = static_cast<std::int32_t> (offset) >> 23;
+    const std::uint32_t mantissaBits = bits - (offset & 0xff800000u);
+    float f;
+    std::memcpy (&f, &mantissaBits, sizeof (f));
+
+    const double r = (double)f - 1.0; // exact
+    const double s = r / (2.0 + r);
+    const double z = s * s;
+    const double series =
+        1.0 + z * (1.0 / 3.0 +
+                   z * (1.0 / 5.0 +
+                        z * (1.0 / 7.0 + z * (1.0 / 9.0 + z * (1.0 / 11.0 + z * (1.0 / 13.0 + z / 15.0))))));
+    const double lnX = (double)exponent * ln2 + 2.0 * s * series;
+    const float result = (float)(lnX * invLn10);
+    return bf::select (bits == 0x7f800000u, x, result); // log10 (+inf) = +inf
+}
+
+// binLevelDb's rule from the magnitude (|X| as hypotf gives it) onwards.
+inline float levelFromMagnitude (float magnitude, float scale, float floorDb) noexcept
+{
+    const float m = magnitude * scale + 1.0e-9f;
+    const float db = 20.0f * log10Positive (m);
+    return bf::select (m > 0.0f, bf::maxOf (db, floorDb), floorDb);
+}
+} // namespace
+
+void computeLog10 (const float* in, int count, float* out) noexcept
+{
+    for (int i = 0; i < count; ++i)
+        out[i] = log10Positive (in[i]);
+}
+
+void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out) noexcept
+{
+    // std::complex<float> arrays may be read as interleaved float pairs.
+    const float* parts = reinterpret_cast<const float*> (spectrum);
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+
+    alignas (64) double squares[chunkSize];
+    alignas (64) float magnitudes[chunkSize];
+
+    for (int start = 0; start < count; start += chunkSize)
+    {
+        const int n = std::min (chunkSize, count - start);
+        const float* p = parts + 2 * start;
+
+        // hypotf is sqrt (re² + im²) formed in double and rounded once; an infinite part gives
+        // infinity even next to a NaN.
+        for (int j = 0; j < n; ++j)
+        {
+            const float re = p[2 * j], im = p[2 * j + 1];
+            const double sum = (double)re * (double)re + (double)im * (double)im;
+            const bool infinite = ((int)(std::abs (re) == infinity) | (int)(std::abs (im) == infinity)) != 0;
+            squares[j] = bf::select (infinite, (double)infinity, sum);
+        }
+
+        // With errno semantics the compiler keeps sqrt scalar; it is cheap next to a call.
+        for (int j = 0; j < n; ++j)
+            magnitudes[j] = (float)std::sqrt (squares[j]);
+
+        float* __restrict levels = out + start;
+        for (int j = 0; j < n; ++j)
+            levels[j] = levelFromMagnitude (magnitudes[j], binScale, floorDb);
+
+        // Bins 0 and 1024 have no mirror, so their scale is half.
+        if (start == 0)
+            levels[0] = levelFromMagnitude (magnitudes[0], edgeBinScale, floorDb);
+        if (start <= fftSize / 2 && fftSize / 2 < start + n)
+            levels[fftSize / 2 - start] =
+                levelFromMagnitude (magnitudes[fftSize / 2 - start], edgeBinScale, floorDb);
+    }
+}
+
+} // namespace varnelle
