@@ -31,7 +31,7 @@ void BM_EditorPaint (benchmark::State& state)
 {
     VarnelleAudioProcessor processor;
     VarnelleAudioProcessorEditor editor (processor);
-    editor.setSize ((int) state.range (0), (int) state.range (1));
+    editor.setSize ((int)state.range (0), (int)state.range (1));
     fillHistory (processor, editor);
 
     juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true,
@@ -44,7 +44,7 @@ void BM_EditorPaint (benchmark::State& state)
     }
 }
 
-BENCHMARK (BM_EditorPaint)->Args ({ 1140, 760 })->Args ({ 2400, 1600 })->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_EditorPaint)->Args ({1140, 760})->Args ({2400, 1600})->Unit (benchmark::kMillisecond);
 } // namespace
 
 int main (int argc, char** argv)

@@ -26,7 +26,8 @@ class VarnelleAudioProcessorEditor : public juce::AudioProcessorEditor
 {
 public:
     /** `checkForUpdates` false keeps the window off the network (offline tools). */
-    explicit VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit, bool checkForUpdates = true);
+    explicit VarnelleAudioProcessorEditor (VarnelleAudioProcessor& processorToEdit,
+                                           bool checkForUpdates = true);
     ~VarnelleAudioProcessorEditor() override;
 
     void mouseDown (const juce::MouseEvent& event) override;

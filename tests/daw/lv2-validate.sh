@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Validates Varnelle's LV2 bundle with lv2_validate (sord_validate against the installed LV2
-# specification) and fails on every error except the ones that JUCE 7.0.5's TTL generator
+# schema data) and fails on every error except the ones that JUCE 7.0.5's TTL generator
 # always writes for this plug-in (see "Host compatibility" in README.md). Each known error is
 # matched by its whole message, subject, predicate and object, so a new error, or a known
 # kind on another subject, fails.

@@ -11,7 +11,7 @@ namespace varnelle::test
 inline void clickButton (juce::Button& button)
 {
     if (button.getClickingTogglesState())
-        button.setToggleState (! button.getToggleState(), juce::sendNotificationSync);
+        button.setToggleState (!button.getToggleState(), juce::sendNotificationSync);
     else if (button.onClick)
         button.onClick();
 }
@@ -22,8 +22,9 @@ inline juce::MouseEvent makeMouseEvent (juce::Component& component, juce::Point<
                                         int clicks = 1)
 {
     const auto now = juce::Time::getCurrentTime();
-    return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), position, modifiers, 1.0f, 0.0f, 0.0f,
-                             0.0f, 0.0f, &component, &component, now, position, now, clicks, false);
+    return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), position, modifiers, 1.0f,
+                             0.0f, 0.0f, 0.0f, 0.0f, &component, &component, now, position, now, clicks,
+                             false);
 }
 
 } // namespace varnelle::test
@@ -39,7 +40,10 @@ namespace varnelle::test
 class ParameterRecorder : private juce::AudioProcessorParameter::Listener
 {
 public:
-    explicit ParameterRecorder (juce::AudioProcessorParameter& p) : parameter (p) { parameter.addListener (this); }
+    explicit ParameterRecorder (juce::AudioProcessorParameter& p) : parameter (p)
+    {
+        parameter.addListener (this);
+    }
     ~ParameterRecorder() override { parameter.removeListener (this); }
 
     int gestureBegins = 0;
