@@ -1,0 +1,1582 @@
+#include "PluginChecks.h"
+
+#include "AllocationCounter.h"
+#include "HostJuceExtras.h"
+#include "LibraryInspection.h"
+#include "XErrorHandling.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <thread>
+
+namespace varnelle::hostcheck
+{
+namespace
+{
+// --- What the plug-in is expected to present -----------------------------------------------
+
+constexpr int numBands = 5;
+constexpr int paramsPerBand = 11;
+constexpr int numBandParameters = numBands * paramsPerBand;
+constexpr int expectedLatency = 2048;
+constexpr int fadeInSamples = 700; // the engine fades in over its first ~650 input samples
+constexpr int bypassSlot = 10;
+
+struct SlotSpec
+{
+    const char* id;
+    const char* suffix;
+    float minimum, maximum, defaultValue;
+    bool isFrequency;
+};
+
+// The eleven slots of a band, in host order. Frequency defaults depend on the band.
+const SlotSpec slotSpecs[paramsPerBand] = {
+    {"freqLow", " Frequency Low", 20.0f, 20000.0f, 0.0f, true},
+    {"freqHigh", " Frequency High", 20.0f, 20000.0f, 0.0f, true},
+    {"levelMin", " Level Min", -80.0f, 0.0f, -80.0f, false},
+    {"levelMax", " Level Max", -80.0f, 0.0f, 0.0f, false},
+    {"gain", " Gain", -60.0f, 24.0f, 0.0f, false},
+    {"attackMs", " Attack", 1.0f, 300.0f, 25.0f, false},
+    {"releaseMs", " Release", 10.0f, 2500.0f, 250.0f, false},
+    {"lookaheadMs", " Lookahead", 0.0f, 20.0f, 10.0f, false},
+    {"upperKneeDb", " Upper Knee", 0.0f, 24.0f, 0.0f, false},
+    {"lowerKneeDb", " Lower Knee", 0.0f, 24.0f, 0.0f, false},
+    {"bypass", " Bypass", 0.0f, 1.0f, 0.0f, false},
+};
+
+const float frequencyEdges[numBands + 1] = {20.0f, 120.0f, 600.0f, 2500.0f, 7000.0f, 20000.0f};
+
+float expectedDefault (int band, int slot)
+{
+    if (slot == 0)
+        return frequencyEdges[band];
+    if (slot == 1)
+        return frequencyEdges[band + 1];
+    return slotSpecs[slot].defaultValue;
+}
+
+/** The plug-in's own normalisation: 20..20000 Hz skewed so that 1000 Hz sits at 0.5, all
+    other ranges linear. */
+float expectedNormalised (int slot, float value)
+{
+    const auto& spec = slotSpecs[slot];
+
+    if (spec.isFrequency)
+    {
+        const float skew = std::log (0.5f) / std::log (980.0f / 19980.0f);
+        return std::pow ((value - 20.0f) / 19980.0f, skew);
+    }
+
+    return (value - spec.minimum) / (spec.maximum - spec.minimum);
+}
+
+juce::String expectedName (int band, int slot)
+{
+    return "Band " + juce::String (band + 1) + slotSpecs[slot].suffix;
+}
+
+juce::String parameterId (int band, int slot)
+{
+    return "band" + juce::String (band + 1) + "_" + slotSpecs[slot].id;
+}
+
+/** A band setting used by the renderer, state and allocation checks; values lie on the
+    parameters' 0.1 grid, so that every host's conversion lands on the same value. */
+struct BandSetting
+{
+    int band; // 0-based
+    int slot;
+    float value;
+};
+
+const BandSetting activeSettings[] = {
+    {1, 4, -18.0f}, {1, 2, -50.0f}, {1, 5, 5.0f},          {1, 6, 100.0f}, {1, 8, 6.0f},
+    {2, 4, -6.0f},  {2, 3, -30.0f}, {3, 4, 9.0f},          {3, 3, -20.0f}, {3, 9, 12.0f},
+    {3, 7, 3.0f},   {4, 4, -30.0f}, {4, bypassSlot, 1.0f},
+};
+
+// --- Small helpers -----------------------------------------------------------------------------
+
+void pump (int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+
+/** Runs `job` on its own thread while this (message) thread keeps dispatching messages. */
+void runOnThreadWhilePumping (const std::function<void()>& job)
+{
+    std::atomic<bool> done{false};
+    std::thread worker (
+        [&]
+        {
+            job();
+            done = true;
+        });
+
+    while (!done)
+        pump (5);
+
+    worker.join();
+}
+
+std::vector<juce::AudioProcessorParameter*> bandParameters (juce::AudioPluginInstance& instance)
+{
+    // Both JUCE hosts add the format's own bypass (VST3's bypass flag, LV2's "enabled" port).
+    std::vector<juce::AudioProcessorParameter*> result;
+    auto* hostBypass = instance.getBypassParameter();
+
+    for (auto* parameter : instance.getParameters())
+        if (parameter != hostBypass)
+            result.push_back (parameter);
+
+    return result;
+}
+
+juce::AudioProcessorParameter* findBandParameter (juce::AudioPluginInstance& instance, int band, int slot)
+{
+    const auto name = expectedName (band, slot);
+
+    for (auto* parameter : bandParameters (instance))
+        if (parameter->getName (128) == name)
+            return parameter;
+
+    return nullptr;
+}
+
+/** Real-unit value of a normalised one, through the host's own text. */
+float textValue (const juce::AudioProcessorParameter& parameter, float normalised)
+{
+    return parameter.getText (normalised, 64).getFloatValue();
+}
+
+bool setRealValue (juce::AudioPluginInstance& instance, int band, int slot, float value)
+{
+    auto* parameter = findBandParameter (instance, band, slot);
+    if (parameter == nullptr)
+        return false;
+
+    if (slot == bypassSlot)
+        parameter->setValue (value >= 0.5f ? 1.0f : 0.0f);
+    else
+        parameter->setValue (parameter->getValueForText (juce::String (value, 1)));
+
+    return true;
+}
+
+float readRealValue (juce::AudioPluginInstance& instance, int band, int slot)
+{
+    auto* parameter = findBandParameter (instance, band, slot);
+    if (parameter == nullptr)
+        return std::numeric_limits<float>::quiet_NaN();
+
+    if (slot == bypassSlot)
+        return parameter->getValue() >= 0.5f ? 1.0f : 0.0f;
+
+    return textValue (*parameter, parameter->getValue());
+}
+
+bool nearlyEqual (float a, float b, float relative = 1.0e-4f)
+{
+    return std::abs (a - b) <= std::max (1.0e-3f, relative * std::abs (b));
+}
+
+juce::AudioProcessor::BusesLayout makeLayout (const juce::AudioChannelSet& in,
+                                              const juce::AudioChannelSet& out)
+{
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add (in);
+    layout.outputBuses.add (out);
+    return layout;
+}
+
+/** Releases, sets the layout for `numChannels` in and out, and prepares. */
+bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels)
+{
+    instance.releaseResources();
+    const auto set = numChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+
+    if (!instance.setBusesLayout (makeLayout (set, set)))
+        return false;
+
+    instance.prepareToPlay (rate, blockSize);
+    return instance.getTotalNumInputChannels() == numChannels &&
+           instance.getTotalNumOutputChannels() == numChannels;
+}
+
+Signal silence (int numChannels, int numSamples)
+{
+    return Signal ((size_t)numChannels, std::vector<float> ((size_t)numSamples, 0.0f));
+}
+
+Signal withTrailingSilence (Signal signal, int extra)
+{
+    for (auto& channel : signal)
+        channel.resize (channel.size() + (size_t)extra, 0.0f);
+    return signal;
+}
+
+juce::MemoryBlock saveState (juce::AudioPluginInstance& instance)
+{
+    juce::MemoryBlock block;
+    instance.getStateInformation (block);
+    return block;
+}
+
+juce::String describeDifference (const juce::MemoryBlock& a, const juce::MemoryBlock& b)
+{
+    const auto size = std::min (a.getSize(), b.getSize());
+    size_t first = 0;
+    while (first < size && a[first] == b[first])
+        ++first;
+
+    return juce::String (a.getSize()) + " vs " + juce::String (b.getSize()) +
+           " bytes, first difference at byte " + juce::String ((juce::int64)first);
+}
+
+/** What float rounding may explain: 1e-6, or four units in the last place for louder samples
+    (the engine's sums round a little differently when the block boundaries fall elsewhere). */
+float roundingTolerance (float reference)
+{
+    const float magnitude = std::abs (reference);
+    return std::max (1.0e-6f, 4.0f * (std::nextafter (magnitude, INFINITY) - magnitude));
+}
+
+juce::String formatError (float error)
+{
+    return juce::String (error, 9);
+}
+
+/** Processes the looped test signal on its own thread in 512-sample blocks, roughly in real
+    time, until stopped; counts bad output samples without allocating. */
+class BackgroundProcessing
+{
+public:
+    BackgroundProcessing (juce::AudioProcessor& processorToUse, int numChannelsToUse, double rate)
+        : processor (processorToUse), numChannels (numChannelsToUse),
+          input (makeTestSignal (numChannelsToUse, (int)rate, rate, 7)),
+          work (std::max ({numChannelsToUse, processorToUse.getTotalNumInputChannels(),
+                           processorToUse.getTotalNumOutputChannels()}),
+                blockSize),
+          blockDuration (std::chrono::microseconds ((juce::int64) (1.0e6 * blockSize / rate)))
+    {
+    }
+
+    ~BackgroundProcessing() { stop(); }
+
+    void start()
+    {
+        running = true;
+        worker = std::thread ([this] { run(); });
+    }
+
+    void stop()
+    {
+        running = false;
+        if (worker.joinable())
+            worker.join();
+    }
+
+    juce::int64 getNumBlocks() const noexcept { return numBlocks.load(); }
+    juce::int64 getNumBadSamples() const noexcept { return numBadSamples.load(); }
+
+private:
+    void run()
+    {
+        juce::MidiBuffer midi;
+        const auto length = (juce::int64)input[0].size();
+        juce::int64 position = 0;
+
+        while (running)
+        {
+            const auto started = std::chrono::steady_clock::now();
+
+            for (int ch = 0; ch < work.getNumChannels(); ++ch)
+                for (int i = 0; i < blockSize; ++i)
+                    work.setSample (ch, i,
+                                    ch < numChannels ? input[(size_t)ch][(size_t)((position + i) % length)]
+                                                     : 0.0f);
+
+            midi.clear();
+            processor.processBlock (work, midi);
+
+            juce::int64 bad = 0;
+            for (int ch = 0; ch < numChannels; ++ch)
+                for (int i = 0; i < blockSize; ++i)
+                {
+                    const int kind = std::fpclassify (work.getSample (ch, i));
+                    bad += (kind == FP_NAN || kind == FP_INFINITE || kind == FP_SUBNORMAL) ? 1 : 0;
+                }
+
+            numBadSamples += bad;
+            ++numBlocks;
+            position += blockSize;
+
+            // About real time, so that the message thread and the plug-in's threads get a turn.
+            std::this_thread::sleep_until (started + blockDuration / 2);
+        }
+    }
+
+    static constexpr int blockSize = 512;
+
+    juce::AudioProcessor& processor;
+    const int numChannels;
+    const Signal input;
+    juce::AudioBuffer<float> work;
+    const std::chrono::microseconds blockDuration;
+    std::thread worker;
+    std::atomic<bool> running{false};
+    std::atomic<juce::int64> numBlocks{0}, numBadSamples{0};
+};
+
+} // namespace
+
+// --- CheckReport -------------------------------------------------------------------------------
+
+void CheckReport::add (const juce::String& format, const juce::String& title,
+                       const juce::StringArray& problems)
+{
+    juce::String line = "[" + format + "] " + title + " ... ";
+
+    if (problems.isEmpty())
+    {
+        line << "ok";
+        ++numPassed;
+    }
+    else
+    {
+        constexpr int maxShown = 6;
+        juce::StringArray shown;
+        for (int i = 0; i < std::min (maxShown, problems.size()); ++i)
+            shown.add (problems[i]);
+        if (problems.size() > maxShown)
+            shown.add ("and " + juce::String (problems.size() - maxShown) + " more");
+
+        line << "FAILED: " << shown.joinIntoString ("; ");
+        ++numFailed;
+    }
+
+    std::cout << line << std::endl;
+}
+
+void CheckReport::skip (const juce::String& format, const juce::String& title, const juce::String& reason)
+{
+    std::cout << "[" << format << "] " << title << " ... skipped: " << reason << std::endl;
+}
+
+void CheckReport::note (const juce::String& text)
+{
+    std::cout << text << std::endl;
+}
+
+// --- PluginChecker -----------------------------------------------------------------------------
+
+PluginChecker::PluginChecker (PluginUnderTest pluginToCheck, const CheckSettings& settingsToUse,
+                              CheckReport& reportTo)
+    : plugin (std::move (pluginToCheck)), settings (settingsToUse), report (reportTo)
+{
+}
+
+PluginChecker::~PluginChecker()
+{
+    closeFormat();
+}
+
+bool PluginChecker::openFormat (juce::StringArray& problems)
+{
+    formats = std::make_unique<juce::AudioPluginFormatManager>();
+    juce::OwnedArray<juce::PluginDescription> found;
+
+    if (plugin.isVst3())
+    {
+        auto* vst3 = new juce::VST3PluginFormat();
+        formats->addFormat (vst3);
+        vst3->findAllTypesForFile (found, plugin.bundle.getFullPathName());
+    }
+    else
+    {
+        // JUCE's LV2 host ignores LV2_PATH; it only knows the bundles of folders it is told.
+        auto* lv2 = new juce::LV2PluginFormat();
+        formats->addFormat (lv2);
+        const auto uris = lv2->searchPathsForPlugins (
+            juce::FileSearchPath (plugin.bundle.getParentDirectory().getFullPathName()), false, false);
+
+        if (!uris.contains (plugin.lv2Uri))
+            problems.add ("no plug-in with the URI " + plugin.lv2Uri + " in " +
+                          plugin.bundle.getParentDirectory().getFullPathName());
+
+        lv2->findAllTypesForFile (found, plugin.lv2Uri);
+    }
+
+    if (found.isEmpty())
+    {
+        problems.add ("JUCE's " + plugin.formatName + " host finds no plug-in in " +
+                      plugin.bundle.getFullPathName());
+        return false;
+    }
+
+    if (found.size() != 1)
+        problems.add (juce::String (found.size()) + " plug-ins found where one was expected");
+
+    description = *found.getFirst();
+    return true;
+}
+
+void PluginChecker::closeFormat()
+{
+    formats.reset();
+
+    if (plugin.isVst3())
+        unloadCachedVst3Modules();
+}
+
+std::unique_ptr<juce::AudioPluginInstance> PluginChecker::createInstance (double rate, int blockSize,
+                                                                          juce::String& error)
+{
+    if (formats == nullptr)
+    {
+        error = "the format is not open";
+        return nullptr;
+    }
+
+    auto instance = formats->createPluginInstance (description, rate, blockSize, error);
+
+    if (instance != nullptr && settings.realWindows)
+        installCountingXErrorHandler(); // the plug-in's JUCE may have installed its own
+
+    return instance;
+}
+
+void PluginChecker::runAll()
+{
+    library = findBundleLibrary (plugin.bundle, plugin.isVst3());
+
+    checkLoading();
+
+    if (formats == nullptr)
+        return;
+
+    checkLatency();
+    checkBuses();
+    checkProcessing();
+    checkLargerBlockThanPrepared();
+    checkAgainstRenderer();
+    checkAutomation();
+    checkBypassAutomation();
+    checkStateRoundTrip();
+    checkStateFromBackgroundThread();
+    checkEditor (false);
+    checkEditor (true);
+    checkNoAllocationOnAudioThread();
+    checkLoadUnload();
+}
+
+void PluginChecker::checkLoading()
+{
+    juce::StringArray problems;
+
+    if (!plugin.bundle.isDirectory())
+        problems.add ("there is no bundle at " + plugin.bundle.getFullPathName());
+    else if (!library.existsAsFile())
+        problems.add ("the bundle holds no library at " + library.getFullPathName());
+
+    std::unique_ptr<juce::AudioPluginInstance> instance;
+
+    if (problems.isEmpty() && openFormat (problems))
+    {
+        juce::String error;
+        instance = createInstance (44100.0, 512, error);
+
+        if (instance == nullptr)
+            problems.add ("no instance: " + error);
+        else if (!isLibraryMapped (library))
+            problems.add ("the instance does not run " + library.getFullPathName() +
+                          " (another bundle with the same identity was loaded instead)");
+    }
+
+    report.add (tag(),
+                "loads " + plugin.bundle.getFileName() + " through JUCE's " + plugin.formatName +
+                    " host and runs its library " + library.getFileName(),
+                problems);
+
+    if (instance == nullptr)
+    {
+        formats.reset();
+        return;
+    }
+
+    checkIdentity (*instance);
+    checkParameters (*instance);
+}
+
+void PluginChecker::checkIdentity (juce::AudioPluginInstance& instance)
+{
+    juce::StringArray problems;
+
+    if (instance.getName() != "Varnelle")
+        problems.add ("name is \"" + instance.getName() + "\"");
+    if (description.manufacturerName != "Quorvane Audio")
+        problems.add ("maker is \"" + description.manufacturerName + "\"");
+
+    juce::String versionNote;
+
+    if (plugin.isVst3())
+    {
+        if (description.version != "1.2.0")
+            problems.add ("version is \"" + description.version + "\"");
+
+        if (instance.getTailLengthSeconds() != 0.0)
+            problems.add ("tail is " + juce::String (instance.getTailLengthSeconds()) + " s");
+    }
+    else
+    {
+        // JUCE's LV2 host reads no version, so read the bundle's own description of it.
+        juce::String ttl;
+        for (const auto& file : plugin.bundle.findChildFiles (juce::File::findFiles, false, "*.ttl"))
+            ttl << file.loadFileAsString() << "\n";
+
+        const auto revision = ttl.fromFirstOccurrenceOf ("doap:revision \"", false, false)
+                                  .upToFirstOccurrenceOf ("\"", false, false);
+        const auto minor =
+            ttl.fromFirstOccurrenceOf ("lv2:minorVersion", false, false).trimStart().getIntValue();
+        const auto micro =
+            ttl.fromFirstOccurrenceOf ("lv2:microVersion", false, false).trimStart().getIntValue();
+
+        if (revision != "1.2.0")
+            problems.add ("doap:revision is \"" + revision + "\"");
+        if (minor != 2 || micro != 0)
+            problems.add ("lv2:minorVersion/microVersion are " + juce::String (minor) + "/" +
+                          juce::String (micro));
+
+        versionNote = " (doap:revision; lv2 minor 2, micro 0)";
+    }
+
+    if (instance.acceptsMidi())
+        problems.add ("accepts MIDI");
+    if (instance.producesMidi())
+        problems.add ("produces MIDI");
+
+    report.add (tag(),
+                "identity: name \"Varnelle\", maker \"Quorvane Audio\", version 1.2.0" + versionNote +
+                    ", no MIDI in or out" + (plugin.isVst3() ? ", tail 0 s" : ""),
+                problems);
+}
+
+void PluginChecker::checkParameters (juce::AudioPluginInstance& instance)
+{
+    juce::StringArray problems;
+    const auto parameters = bandParameters (instance);
+
+    if ((int)parameters.size() != numBandParameters)
+        problems.add (juce::String ((int)parameters.size()) + " parameters besides the host's bypass");
+
+    // VST3 keeps the plug-in's parameter order. LV2 declares its parameters as a set, which
+    // JUCE's LV2 host lists in URI order, so there each one is looked up by its name.
+    for (int index = 0; index < numBandParameters; ++index)
+    {
+        const int band = index / paramsPerBand;
+        const int slot = index % paramsPerBand;
+        const auto& spec = slotSpecs[slot];
+        juce::AudioProcessorParameter* found = nullptr;
+
+        if (plugin.isVst3())
+        {
+            if (index >= (int)parameters.size())
+                break;
+
+            found = parameters[(size_t)index];
+            if (found->getName (128) != expectedName (band, slot))
+            {
+                problems.add ("parameter " + juce::String (index) + " is \"" + found->getName (128) +
+                              "\", expected \"" + expectedName (band, slot) + "\"");
+                continue;
+            }
+        }
+        else
+        {
+            const auto matches =
+                std::count_if (parameters.begin(), parameters.end(),
+                               [&] (auto* p) { return p->getName (128) == expectedName (band, slot); });
+            found = findBandParameter (instance, band, slot);
+
+            if (matches != 1)
+            {
+                problems.add (juce::String ((int)matches) + " parameters named \"" +
+                              expectedName (band, slot) + "\"");
+                continue;
+            }
+        }
+
+        auto& parameter = *found;
+        const auto where = "\"" + expectedName (band, slot) + "\"";
+
+        const float normalisedDefault = parameter.getDefaultValue();
+
+        if (slot == bypassSlot)
+        {
+            const auto text = parameter.getText (normalisedDefault, 16);
+            if (normalisedDefault >= 0.5f || !(text.equalsIgnoreCase ("off") || text.getFloatValue() == 0.0f))
+                problems.add (where + " defaults to " + juce::String (normalisedDefault) + " (\"" + text +
+                              "\"), not off");
+            continue;
+        }
+
+        const float expected = expectedDefault (band, slot);
+        const float realDefault = textValue (parameter, normalisedDefault);
+        if (!nearlyEqual (realDefault, expected))
+            problems.add (where + " defaults to " + juce::String (realDefault) + ", expected " +
+                          juce::String (expected));
+
+        // The ends of the range, as the host shows them.
+        const float lowEnd = textValue (parameter, 0.0f), highEnd = textValue (parameter, 1.0f);
+        if (!nearlyEqual (lowEnd, spec.minimum) || !nearlyEqual (highEnd, spec.maximum))
+            problems.add (where + " spans " + juce::String (lowEnd) + " .. " + juce::String (highEnd));
+
+        // A VST3 host normalises through the plug-in's own ranges; an LV2 host only knows the
+        // minimum and maximum and maps linearly between them.
+        if (plugin.isVst3())
+        {
+            const float expectedNorm = expectedNormalised (slot, expected);
+            if (std::abs (normalisedDefault - expectedNorm) > 1.0e-5f)
+                problems.add (where + " normalised default " + juce::String (normalisedDefault, 6) +
+                              ", expected " + juce::String (expectedNorm, 6));
+
+            if (spec.isFrequency && !nearlyEqual (textValue (parameter, 0.5f), 1000.0f, 1.0e-5f))
+                problems.add (where + " reads " + parameter.getText (0.5f, 64) + " at 0.5, expected 1000 Hz");
+        }
+    }
+
+    report.add (tag(),
+                "parameters: 55 band parameters besides the host's bypass, named \"Band 1 Frequency Low\" .. "
+                "\"Band 5 Bypass\", with their defaults and ranges" +
+                    juce::String (plugin.isVst3() ? ", in band order, frequency skewed so that 0.5 is 1000 Hz"
+                                                  : " (LV2 parameters form a set: matched by name)"),
+                problems);
+}
+
+void PluginChecker::checkLatency()
+{
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (44100.0, 512, error);
+
+    if (instance == nullptr)
+    {
+        report.add (tag(), "latency", {"no instance: " + error});
+        return;
+    }
+
+    auto expect = [&] (const juce::String& when)
+    {
+        if (instance->getLatencySamples() != expectedLatency)
+            problems.add (juce::String (instance->getLatencySamples()) + " samples " + when);
+    };
+
+    // A VST3 host learns the latency when it activates the plug-in; an LV2 plug-in reports it
+    // through an output port, which only a run writes.
+    for (const double rate : {44100.0, 96000.0})
+    {
+        prepare (*instance, rate, 512, 2);
+        if (plugin.isVst3())
+            expect ("after prepareToPlay at " + juce::String (rate) + " Hz");
+
+        processThrough (*instance, silence (2, 512), fixedBlocks (512), 512);
+        expect ("after a block at " + juce::String (rate) + " Hz");
+    }
+
+    const juce::String steps = plugin.isVst3()
+                                   ? "after prepareToPlay and after the first block at 44100 and 96000 Hz"
+                                   : "after the first block at 44100 and 96000 Hz";
+    report.add (tag(), "latency: 2048 samples " + steps, problems);
+}
+
+void PluginChecker::checkBuses()
+{
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (44100.0, 512, error);
+
+    if (instance == nullptr)
+    {
+        report.add (tag(), "buses", {"no instance: " + error});
+        return;
+    }
+
+    instance->releaseResources();
+
+    struct Case
+    {
+        const char* name;
+        juce::AudioChannelSet in, out;
+        bool accepted;
+    };
+
+    const Case cases[] = {
+        {"mono->mono", juce::AudioChannelSet::mono(), juce::AudioChannelSet::mono(), true},
+        {"stereo->stereo", juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo(), true},
+        {"mono->stereo", juce::AudioChannelSet::mono(), juce::AudioChannelSet::stereo(), false},
+        {"stereo->mono", juce::AudioChannelSet::stereo(), juce::AudioChannelSet::mono(), false},
+        {"5.1->5.1", juce::AudioChannelSet::create5point1(), juce::AudioChannelSet::create5point1(), false},
+    };
+
+    // LV2 has no layout negotiation: JUCE exports the default layout's ports (two in, two out)
+    // and its host accepts exactly those.
+    const bool monoExpected = plugin.isVst3();
+    juce::String title = "buses: ";
+
+    for (const auto& c : cases)
+    {
+        const bool isMono = juce::String (c.name) == "mono->mono";
+        const bool expected = isMono ? monoExpected : c.accepted;
+        const auto layout = makeLayout (c.in, c.out);
+        const bool supported = instance->checkBusesLayoutSupported (layout);
+        const bool applied = instance->setBusesLayout (layout);
+
+        if (supported != expected)
+            problems.add (juce::String (c.name) + (supported ? " accepted" : " refused") +
+                          " by checkBusesLayoutSupported");
+        if (applied != expected)
+            problems.add (juce::String (c.name) + (applied ? " accepted" : " refused") +
+                          " by setBusesLayout");
+        if (applied && (instance->getMainBusNumInputChannels() != c.in.size() ||
+                        instance->getMainBusNumOutputChannels() != c.out.size()))
+            problems.add (juce::String (c.name) + " applied as " +
+                          juce::String (instance->getMainBusNumInputChannels()) + "->" +
+                          juce::String (instance->getMainBusNumOutputChannels()) + " channels");
+
+        if (isMono && applied)
+            monoSupported = true;
+
+        instance->setBusesLayout (
+            makeLayout (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo()));
+    }
+
+    title << (monoExpected ? "mono->mono and stereo->stereo accepted; "
+                           : "stereo->stereo accepted; mono->mono refused (LV2 ports are fixed at stereo); ")
+          << "mono->stereo, stereo->mono and 5.1 refused";
+    report.add (tag(), title, problems);
+}
+
+void PluginChecker::checkProcessing()
+{
+    const double rates[] = {22050.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0};
+    const int fixedSizes[] = {1, 32, 64, 511, 512, 1024, 4096};
+    constexpr int randomMax = 2048;
+    constexpr int length = expectedLatency + fadeInSamples + 10000;
+
+    juce::String error;
+    auto instance = createInstance (44100.0, 512, error);
+
+    for (const double rate : rates)
+    {
+        juce::StringArray problems;
+
+        if (instance == nullptr)
+        {
+            report.add (tag(), "processing at " + juce::String (rate) + " Hz", {"no instance: " + error});
+            continue;
+        }
+
+        struct Run
+        {
+            juce::String label;
+            BlockPlan plan;
+            int prepared;
+            int channels;
+        };
+
+        std::vector<Run> runs;
+        for (const int size : fixedSizes)
+            runs.push_back ({"blocks of " + juce::String (size), fixedBlocks (size), size, 2});
+        runs.push_back (
+            {"random blocks", randomBlocks (randomMax, settings.seed + (juce::int64)rate), randomMax, 2});
+
+        if (monoSupported)
+        {
+            runs.push_back ({"mono, blocks of 512", fixedBlocks (512), 512, 1});
+            runs.push_back ({"mono, random blocks",
+                             randomBlocks (randomMax, settings.seed + 1 + (juce::int64)rate), randomMax, 1});
+        }
+
+        for (const auto& run : runs)
+        {
+            if (!prepare (*instance, rate, run.prepared, run.channels))
+            {
+                problems.add (run.label + ": cannot prepare " + juce::String (run.channels) + " channels");
+                continue;
+            }
+
+            const auto input = makeTestSignal (run.channels, length, rate, settings.seed);
+            const auto output = processThrough (*instance, input, run.plan, run.prepared);
+            const auto stats = analyse (output);
+
+            // The delay that the instance reports (for LV2, known once a block has run).
+            const int latency = instance->getLatencySamples();
+
+            if (!stats.isClean())
+                problems.add (run.label + ": " + stats.describeProblems());
+
+            if (latency != expectedLatency)
+            {
+                problems.add (run.label + ": reports a latency of " + juce::String (latency));
+                continue;
+            }
+
+            bool silentStart = true;
+            for (const auto& channel : output)
+                silentStart = silentStart && std::all_of (channel.begin(), channel.begin() + latency,
+                                                          [] (float v) { return v == 0.0f; });
+            if (!silentStart)
+                problems.add (run.label + ": sound within the first 2048 samples");
+
+            const auto delayed = compareDelayed (output, input, latency, fadeInSamples, 1.0e-5f);
+            if (delayed.firstBadSample >= 0)
+                problems.add (run.label +
+                              ": differs from the input delayed by the reported 2048 samples by up to " +
+                              formatError (delayed.maxError) + " (first at output sample " +
+                              juce::String (delayed.firstBadSample) + ", channel " +
+                              juce::String (delayed.badChannel) + ")");
+        }
+
+        report.add (tag(),
+                    "processing at " + juce::String ((int)rate) +
+                        " Hz, blocks 1, 32, 64, 511, 512, 1024, 4096 and random 1.." +
+                        juce::String (randomMax) + (monoSupported ? ", stereo and mono" : ", stereo") +
+                        ": no NaN/Inf/subnormal, silent for the reported 2048 samples of latency, then the "
+                        "input delayed by exactly "
+                        "that (from input sample 700)",
+                    problems);
+    }
+}
+
+void PluginChecker::checkLargerBlockThanPrepared()
+{
+    const juce::String title = "processing blocks of 4096 after prepareToPlay for 256";
+
+    if (plugin.isVst3())
+    {
+        // IAudioProcessor::setupProcessing's maxSamplesPerBlock is a hard limit in VST3, and
+        // JUCE 7.0.5's VST3 wrapper copies each block into buffers of exactly that size.
+        report.skip (
+            tag(), title,
+            "VST3 forbids blocks above maxSamplesPerBlock (JUCE's wrapper would overrun its buffers)");
+        return;
+    }
+
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 256, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 256, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    // Every eighth block is 16 times the prepared size.
+    auto counter = std::make_shared<int> (0);
+    const BlockPlan plan = [counter] (juce::int64) { return (++*counter % 8 == 0) ? 4096 : 256; };
+    const auto input = makeTestSignal (2, 40000, 48000.0, settings.seed);
+    const auto output = processThrough (*instance, input, plan, 4096);
+    const auto stats = analyse (output);
+
+    if (!stats.isClean())
+        problems.add (stats.describeProblems());
+
+    const auto delayed = compareDelayed (output, input, expectedLatency, fadeInSamples, 1.0e-5f);
+    if (delayed.firstBadSample >= 0)
+        problems.add ("differs from the input delayed by 2048 by up to " + formatError (delayed.maxError) +
+                      " (first at output sample " + juce::String (delayed.firstBadSample) + ")");
+
+    report.add (tag(), title + ": no NaN/Inf/subnormal, the input delayed by 2048", problems);
+}
+
+void PluginChecker::checkAgainstRenderer()
+{
+    juce::StringArray problems;
+    const juce::String title = "same output as varnelle-render (13 band settings; 44100 and 96000 Hz stereo" +
+                               juce::String (monoSupported ? ", 48000 Hz mono" : "") +
+                               "): equal within float rounding (1e-6, or 4 ulp above 1)";
+
+    if (!settings.renderer.existsAsFile())
+    {
+        report.add (tag(), title,
+                    {"no renderer at " + settings.renderer.getFullPathName() + " (--renderer PATH)"});
+        return;
+    }
+
+    struct Config
+    {
+        double rate;
+        int channels;
+    };
+
+    std::vector<Config> configs = {{44100.0, 2}, {96000.0, 2}};
+    if (monoSupported)
+        configs.push_back ({48000.0, 1});
+
+    juce::String error;
+    auto instance = createInstance (44100.0, 512, error);
+    if (instance == nullptr)
+    {
+        report.add (tag(), title, {"no instance: " + error});
+        return;
+    }
+
+    float worst = 0.0f;
+
+    for (const auto& config : configs)
+    {
+        const auto label =
+            juce::String ((int)config.rate) + " Hz " + (config.channels == 1 ? "mono" : "stereo");
+        const int length = (int)config.rate; // one second
+        const auto input = makeTestSignal (config.channels, length, config.rate, settings.seed + 11);
+        const auto inFile = settings.scratchFolder.getChildFile ("render-in.wav");
+        const auto outFile = settings.scratchFolder.getChildFile ("render-out.wav");
+        outFile.deleteFile();
+
+        if (!writeFloatWav (inFile, input, config.rate, error))
+        {
+            problems.add (label + ": " + error);
+            continue;
+        }
+
+        juce::StringArray command{settings.renderer.getFullPathName(), inFile.getFullPathName(),
+                                  outFile.getFullPathName(), "--block", "512"};
+        for (const auto& s : activeSettings)
+            command.addArray ({"--set", parameterId (s.band, s.slot) + "=" + juce::String (s.value, 1)});
+
+        juce::ChildProcess renderer;
+        if (!renderer.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
+        {
+            problems.add (label + ": cannot start " + settings.renderer.getFullPathName());
+            continue;
+        }
+
+        const auto rendererOutput = renderer.readAllProcessOutput();
+        renderer.waitForProcessToFinish (60000);
+        if (renderer.getExitCode() != 0)
+        {
+            problems.add (label + ": varnelle-render failed: " + rendererOutput.trim());
+            continue;
+        }
+
+        Signal rendered;
+        double renderedRate = 0.0;
+        if (!readWav (outFile, rendered, renderedRate, error))
+        {
+            problems.add (label + ": " + error);
+            continue;
+        }
+
+        // The hosted instance: the same settings through the host's parameters, random blocks.
+        if (!prepare (*instance, config.rate, 512, config.channels))
+        {
+            problems.add (label + ": cannot prepare the instance");
+            continue;
+        }
+
+        for (const auto& s : activeSettings)
+            if (!setRealValue (*instance, s.band, s.slot, s.value))
+                problems.add ("no parameter \"" + expectedName (s.band, s.slot) + "\"");
+
+        const auto hosted = processThrough (*instance, withTrailingSilence (input, expectedLatency),
+                                            randomBlocks (512, settings.seed + 3), 512);
+
+        for (const auto& s : activeSettings)
+        {
+            const float value = readRealValue (*instance, s.band, s.slot);
+            if (!nearlyEqual (value, s.value))
+                problems.add (label + ": \"" + expectedName (s.band, s.slot) + "\" reads " +
+                              juce::String (value) + " after being set to " + juce::String (s.value));
+        }
+
+        if ((int)rendered.size() != config.channels || (int)rendered[0].size() != length)
+        {
+            problems.add (label + ": the renderer wrote " + juce::String ((int)rendered.size()) +
+                          " channels of " + juce::String (rendered.empty() ? 0 : (int)rendered[0].size()) +
+                          " samples");
+            continue;
+        }
+
+        // The renderer removes the latency; the host's output still carries it.
+        float maxDifference = 0.0f, maxChange = 0.0f;
+        juce::int64 outsideRounding = 0;
+        for (int ch = 0; ch < config.channels; ++ch)
+            for (int i = 0; i < length; ++i)
+            {
+                const float h = hosted[(size_t)ch][(size_t)(i + expectedLatency)];
+                const float r = rendered[(size_t)ch][(size_t)i];
+                const float d = std::abs (h - r);
+                maxDifference = (d <= maxDifference) ? maxDifference : (std::isfinite (d) ? d : INFINITY);
+                if (!(d <= roundingTolerance (r)))
+                    ++outsideRounding;
+                if (i >= fadeInSamples)
+                    maxChange = std::max (maxChange, std::abs (r - input[(size_t)ch][(size_t)i]));
+            }
+
+        worst = std::max (worst, maxDifference);
+
+        if (outsideRounding > 0)
+            problems.add (label + ": hosted and rendered output differ by up to " +
+                          formatError (maxDifference) + " (" + juce::String (outsideRounding) +
+                          " samples beyond float rounding)");
+
+        // Otherwise the comparison would not show that the bands act the same way.
+        if (maxChange < 1.0e-2f)
+            problems.add (label + ": the band settings hardly change the sound (max change " +
+                          formatError (maxChange) + ")");
+    }
+
+    report.add (tag(), title + " (largest difference " + formatError (worst) + ")", problems);
+}
+
+void PluginChecker::checkAutomation()
+{
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 32, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 32, 2))
+    {
+        report.add (tag(), "automation", {"no prepared instance: " + error});
+        return;
+    }
+
+    const auto parameters = bandParameters (*instance);
+    juce::Random random (settings.seed + 5);
+    juce::int64 blockIndex = 0;
+    std::vector<bool> touched (parameters.size(), false);
+
+    // Before every 32-sample block: the next parameter in turn and two random ones move, a
+    // tenth of the time to an end of their range.
+    auto automate = [&] (juce::int64, int)
+    {
+        auto move = [&] (size_t index)
+        {
+            const float r = random.nextFloat();
+            const float value = r < 0.05f ? 0.0f : (r < 0.1f ? 1.0f : random.nextFloat());
+            parameters[index]->setValue (value);
+            touched[index] = true;
+        };
+
+        if (!parameters.empty())
+        {
+            move ((size_t)(blockIndex % (juce::int64)parameters.size()));
+            move ((size_t)random.nextInt ((int)parameters.size()));
+            move ((size_t)random.nextInt ((int)parameters.size()));
+        }
+        ++blockIndex;
+    };
+
+    const auto input = makeTestSignal (2, 2 * 48000, 48000.0, settings.seed + 6);
+    const auto output = processThrough (*instance, input, fixedBlocks (32), 32, automate);
+    const auto stats = analyse (output);
+
+    if (!stats.isClean())
+        problems.add (stats.describeProblems());
+    if ((int)parameters.size() != numBandParameters ||
+        std::find (touched.begin(), touched.end(), false) != touched.end())
+        problems.add ("not all 55 parameters were automated");
+
+    report.add (tag(),
+                "automation: every parameter (and two random ones) moved before each 32-sample block for 2 s "
+                "at 48 kHz: "
+                "no NaN/Inf/subnormal (peak " +
+                    juce::String (stats.peak, 3) + ")",
+                problems);
+}
+
+void PluginChecker::checkBypassAutomation()
+{
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 32, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 32, 2))
+    {
+        report.add (tag(), "bypass automation", {"no prepared instance: " + error});
+        return;
+    }
+
+    // Every band pulls all it covers down hard or lifts it, so that a bypass changes the sound.
+    for (int band = 0; band < numBands; ++band)
+    {
+        setRealValue (*instance, band, 4, band % 2 == 0 ? -40.0f : 18.0f);
+        setRealValue (*instance, band, 5, 1.0f);
+        setRealValue (*instance, band, 6, 10.0f);
+    }
+
+    std::vector<juce::AudioProcessorParameter*> bypasses;
+    for (int band = 0; band < numBands; ++band)
+        if (auto* p = findBandParameter (*instance, band, bypassSlot))
+            bypasses.push_back (p);
+
+    if ((int)bypasses.size() != numBands)
+        problems.add ("found " + juce::String ((int)bypasses.size()) + " band bypasses");
+
+    juce::Random random (settings.seed + 8);
+    juce::int64 blockIndex = 0;
+    auto toggle = [&] (juce::int64, int)
+    {
+        if (!bypasses.empty())
+        {
+            auto* p = bypasses[(size_t)(blockIndex % (juce::int64)bypasses.size())];
+            p->setValue (p->getValue() >= 0.5f ? 0.0f : 1.0f);
+            if (random.nextInt (4) == 0)
+                bypasses[(size_t)random.nextInt ((int)bypasses.size())]->setValue (random.nextBool() ? 1.0f
+                                                                                                     : 0.0f);
+        }
+        ++blockIndex;
+    };
+
+    const auto input = makeTestSignal (2, 2 * 48000, 48000.0, settings.seed + 9);
+    const auto output = processThrough (*instance, input, fixedBlocks (32), 32, toggle);
+    const auto stats = analyse (output);
+
+    if (!stats.isClean())
+        problems.add (stats.describeProblems());
+
+    report.add (tag(),
+                "bypass automation: band bypasses toggled before each 32-sample block for 2 s with strong "
+                "band gains: "
+                "no NaN/Inf/subnormal (peak " +
+                    juce::String (stats.peak, 3) + ")",
+                problems);
+}
+
+void PluginChecker::checkStateRoundTrip()
+{
+    juce::StringArray problems;
+    const juce::String title =
+        "state: saved, restored into a fresh instance and saved again gives the same bytes and values";
+    juce::String error;
+
+    auto first = createInstance (48000.0, 512, error);
+    auto second = first != nullptr ? createInstance (48000.0, 512, error) : nullptr;
+
+    if (second == nullptr || !prepare (*first, 48000.0, 512, 2) || !prepare (*second, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instances: " + error});
+        return;
+    }
+
+    const auto defaults = saveState (*first);
+
+    for (const auto& s : activeSettings)
+        setRealValue (*first, s.band, s.slot, s.value);
+
+    // An LV2 plug-in hears of parameter changes at its next run.
+    processThrough (*first, silence (2, 512), fixedBlocks (512), 512);
+    pump (20);
+
+    const auto saved = saveState (*first);
+
+    if (saved.isEmpty())
+        problems.add ("the saved state is empty");
+    if (saved == defaults)
+        problems.add ("the state does not change when parameters do");
+
+    second->setStateInformation (saved.getData(), (int)saved.getSize());
+    processThrough (*second, silence (2, 512), fixedBlocks (512), 512);
+    pump (20);
+
+    const auto savedAgain = saveState (*second);
+
+    if (savedAgain != saved)
+        problems.add ("the restored instance saves different bytes (" +
+                      describeDifference (saved, savedAgain) + ")");
+
+    for (const auto& s : activeSettings)
+    {
+        const float value = readRealValue (*second, s.band, s.slot);
+        if (!nearlyEqual (value, s.value))
+            problems.add ("\"" + expectedName (s.band, s.slot) + "\" restored as " + juce::String (value) +
+                          ", saved as " + juce::String (s.value));
+    }
+
+    report.add (tag(), title + " (" + juce::String ((int)saved.getSize()) + " bytes)", problems);
+}
+
+void PluginChecker::checkStateFromBackgroundThread()
+{
+    juce::StringArray problems;
+    const juce::String title = "state set 60 times from a background thread while another thread processes";
+    juce::String error;
+    auto instance = createInstance (48000.0, 512, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    const auto defaults = saveState (*instance);
+    for (const auto& s : activeSettings)
+        setRealValue (*instance, s.band, s.slot, s.value);
+    processThrough (*instance, silence (2, 512), fixedBlocks (512), 512);
+    pump (20);
+    const auto active = saveState (*instance);
+
+    if (active == defaults)
+        problems.add ("the state does not change when parameters do");
+
+    BackgroundProcessing audio (*instance, 2, 48000.0);
+    audio.start();
+
+    runOnThreadWhilePumping (
+        [&]
+        {
+            for (int i = 0; i < 60; ++i)
+            {
+                const auto& state = i % 2 == 0 ? defaults : active;
+                instance->setStateInformation (state.getData(), (int)state.getSize());
+                std::this_thread::sleep_for (std::chrono::milliseconds (8));
+            }
+        });
+
+    audio.stop();
+
+    if (audio.getNumBlocks() < 10)
+        problems.add ("only " + juce::String (audio.getNumBlocks()) + " blocks were processed meanwhile");
+    if (audio.getNumBadSamples() > 0)
+        problems.add (juce::String (audio.getNumBadSamples()) + " NaN/Inf/subnormal output samples");
+
+    // The last restore wins.
+    processThrough (*instance, silence (2, 512), fixedBlocks (512), 512);
+    pump (20);
+    if (saveState (*instance) != active)
+        problems.add ("after the last restore the instance saves other bytes than the restored ones");
+
+    report.add (tag(),
+                title + " (" + juce::String (audio.getNumBlocks()) +
+                    " blocks): output finite, last state wins",
+                problems);
+}
+
+juce::String PluginChecker::whyNoEditor() const
+{
+    if (!settings.editorAllowed)
+        return settings.editorRefusal;
+
+    // Otherwise the editor's update check would go to whatever site the plug-in was built with.
+    if (!fileContainsCString (library, settings.makerSite))
+        return "the plug-in library was not built with the maker site " + settings.makerSite;
+
+    if (!settings.realWindows && !plugin.isVst3())
+        return "JUCE's LV2 host embeds the plug-in's UI through XEmbed, which needs an X display (run under "
+               "xvfb-run)";
+
+    return {};
+}
+
+void PluginChecker::checkEditor (bool whileProcessing)
+{
+    const juce::String title =
+        "editor opened and closed " + juce::String (settings.editorRounds) + " times" +
+        (whileProcessing ? " while another thread processes" : "") +
+        (settings.realWindows ? " (in a window on the display)" : " (without a window: no DISPLAY)");
+
+    if (const auto reason = whyNoEditor(); reason.isNotEmpty())
+    {
+        report.skip (tag(), title, reason);
+        return;
+    }
+
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 512, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    if (!instance->hasEditor())
+        problems.add ("hasEditor() is false");
+
+    std::unique_ptr<BackgroundProcessing> audio;
+    if (whileProcessing)
+    {
+        audio = std::make_unique<BackgroundProcessing> (*instance, 2, 48000.0);
+        audio->start();
+    }
+
+    const int requestsBefore =
+        settings.updateServer != nullptr ? settings.updateServer->getNumFeedRequests() : 0;
+    juce::String sizeSeen;
+
+    for (int round = 0; round < settings.editorRounds && problems.isEmpty(); ++round)
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
+
+        if (editor == nullptr)
+        {
+            problems.add ("no editor in round " + juce::String (round + 1));
+            break;
+        }
+
+        if (settings.realWindows)
+        {
+            editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+            editor->setVisible (true);
+            installCountingXErrorHandler();
+        }
+
+        pump (settings.realWindows ? 80 : 20);
+
+        if (round == 0)
+        {
+            sizeSeen = juce::String (editor->getWidth()) + " x " + juce::String (editor->getHeight());
+            if (settings.realWindows && (editor->getWidth() != 1140 || editor->getHeight() != 760))
+                problems.add ("the editor is " + sizeSeen + ", expected 1140 x 760");
+        }
+
+        if (settings.realWindows)
+            editor->removeFromDesktop();
+
+        editor.reset();
+        pump (10);
+
+        if (instance->getActiveEditor() != nullptr)
+            problems.add ("the instance still has an active editor after round " + juce::String (round + 1));
+    }
+
+    if (audio != nullptr)
+    {
+        audio->stop();
+        if (audio->getNumBadSamples() > 0)
+            problems.add (juce::String (audio->getNumBadSamples()) + " NaN/Inf/subnormal output samples");
+        if (audio->getNumBlocks() < 10)
+            problems.add ("only " + juce::String (audio->getNumBlocks()) +
+                          " blocks were processed meanwhile");
+    }
+
+    juce::String detail = " (first editor " + sizeSeen;
+    if (settings.updateServer != nullptr)
+        detail << "; update server saw " << (settings.updateServer->getNumFeedRequests() - requestsBefore)
+               << " feed requests";
+    detail << ")";
+
+    report.add (tag(), title + detail, problems);
+}
+
+void PluginChecker::checkNoAllocationOnAudioThread()
+{
+    constexpr int blockSize = 512;
+    constexpr int warmUpBlocks = 300; // 3.2 s at 48 kHz
+    constexpr int countedBlocks = 200;
+    const juce::String title = "no heap allocation on the audio thread: " + juce::String (countedBlocks) +
+                               " blocks of 512 after " + juce::String (warmUpBlocks) +
+                               " warm-up blocks, 48 kHz stereo, bands active";
+
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, blockSize, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, blockSize, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    for (const auto& s : activeSettings)
+        setRealValue (*instance, s.band, s.slot, s.value);
+
+    // JUCE 7.0.5's VST3 wrapper (compiled into the plug-in) copies a channel mapping, and with
+    // it a std::vector, per input bus in every process call before it calls processBlock.
+    // Those are counted apart, by the function they come from, so that every other
+    // allocation - host side or plug-in side - still fails the check.
+    AddressRange wrapper;
+    if (plugin.isVst3())
+    {
+        wrapper = findMappedFunction (
+            library, "_ZN4juce17JuceVST3Component12processAudioIfEEvRN9Steinberg3Vst11ProcessDataE");
+        const auto mapped = findMappedRange (library);
+        if (!wrapper.isEmpty() && !mapped.isEmpty())
+            setSeparatelyCountedCaller (mapped.begin, mapped.end, wrapper.begin, wrapper.end);
+    }
+
+    const auto input = makeTestSignal (2, 48000, 48000.0, settings.seed + 12);
+    std::int64_t counted = 0, inWrapper = 0;
+    forgetFirstCountedAllocation();
+
+    runOnThreadWhilePumping (
+        [&]
+        {
+            juce::AudioBuffer<float> work (2, blockSize);
+            juce::MidiBuffer midi;
+            const auto length = (juce::int64)input[0].size();
+            juce::int64 position = 0;
+
+            auto processOne = [&] (bool count)
+            {
+                for (int ch = 0; ch < 2; ++ch)
+                    for (int i = 0; i < blockSize; ++i)
+                        work.setSample (ch, i, input[(size_t)ch][(size_t)((position + i) % length)]);
+                position += blockSize;
+                midi.clear();
+
+                if (count)
+                {
+                    const ScopedAllocationCounting counting;
+                    instance->processBlock (work, midi);
+                }
+                else
+                {
+                    instance->processBlock (work, midi);
+                }
+            };
+
+            for (int i = 0; i < warmUpBlocks; ++i)
+                processOne (false);
+
+            const auto before = getCountedAllocations();
+            const auto wrapperBefore = getSeparatelyCountedAllocations();
+            for (int i = 0; i < countedBlocks; ++i)
+                processOne (true);
+            counted = getCountedAllocations() - before;
+            inWrapper = getSeparatelyCountedAllocations() - wrapperBefore;
+        });
+
+    setSeparatelyCountedCaller (0, 0, 0, 0);
+
+    if (counted != 0)
+    {
+        const auto where = describeFirstCountedAllocation();
+        problems.add (juce::String ((juce::int64)counted) + " allocations" +
+                      (where.empty() ? juce::String() : ", the first from " + juce::String (where)));
+    }
+
+    juce::String detail = " (" + juce::String (getAllocationCountingMethod()) +
+                          "): " + juce::String ((juce::int64)counted) + " allocations";
+    if (plugin.isVst3())
+        detail
+            << (wrapper.isEmpty()
+                    ? "; JUCE's VST3 wrapper not found in the library's symbols, so its allocations count too"
+                    : "; apart from these, " + juce::String ((juce::int64)inWrapper) +
+                          " in JUCE 7.0.5's VST3 wrapper (JuceVST3Component::processAudio<float>)");
+
+    report.add (tag(), title + detail, problems);
+}
+
+void PluginChecker::checkLoadUnload()
+{
+    const int rounds = settings.loadUnloadRounds;
+    const bool withEditor = whyNoEditor().isEmpty();
+    auto* server = withEditor ? settings.updateServer : nullptr;
+
+    juce::String title = "loaded and unloaded " + juce::String (rounds) + " times";
+    title << (server != nullptr
+                  ? ", the editor's update check pending against a slow loopback server at each unload"
+                  : (withEditor ? ", with the editor opened each time" : ""));
+    title << ": library unmapped after each unload";
+
+    // Start from nothing: earlier checks leave the format (and a VST3 module) open.
+    closeFormat();
+    pump (20);
+
+    juce::StringArray problems;
+    int stillMapped = 0, pendingAtUnload = 0, leftOpen = 0;
+
+    for (int round = 0; round < rounds; ++round)
+    {
+        juce::StringArray openProblems;
+        if (!openFormat (openProblems))
+        {
+            problems.addArray (openProblems);
+            break;
+        }
+
+        juce::String error;
+        auto instance = createInstance (48000.0, 512, error);
+        if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+        {
+            problems.add ("round " + juce::String (round + 1) + ": no prepared instance: " + error);
+            instance.reset();
+            closeFormat();
+            break;
+        }
+
+        processThrough (*instance, makeTestSignal (2, 4096, 48000.0, settings.seed), fixedBlocks (512), 512);
+
+        if (withEditor)
+        {
+            const int requestsBefore = server != nullptr ? server->getNumFeedRequests() : 0;
+            std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
+
+            if (editor != nullptr && settings.realWindows)
+            {
+                editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+                editor->setVisible (true);
+                installCountingXErrorHandler();
+            }
+
+            // Wait until the check's request has reached the server and hangs there.
+            const auto deadline =
+                juce::Time::getMillisecondCounter() + (juce::uint32)settings.waitScale * 3000;
+            while (server != nullptr && server->getNumFeedRequests() == requestsBefore &&
+                   juce::Time::getMillisecondCounter() < deadline)
+                pump (10);
+
+            if (server != nullptr && server->getNumFeedRequests() > requestsBefore &&
+                server->getNumOpenConnections() > 0)
+                ++pendingAtUnload;
+
+            if (editor != nullptr && settings.realWindows)
+                editor->removeFromDesktop();
+            editor.reset();
+        }
+
+        instance.reset();
+        closeFormat();
+        pump (10);
+
+        if (isLibraryMapped (library))
+            ++stillMapped;
+
+        // The plug-in must end its pending request when it goes; no connection may outlive it.
+        if (server != nullptr)
+        {
+            const auto deadline =
+                juce::Time::getMillisecondCounter() + (juce::uint32)settings.waitScale * 2000;
+            while (server->getNumOpenConnections() > 0 && juce::Time::getMillisecondCounter() < deadline)
+                pump (10);
+
+            if (server->getNumOpenConnections() > 0)
+                ++leftOpen;
+        }
+    }
+
+    if (stillMapped > 0)
+    {
+        juce::String problem = "the library stayed mapped after " + juce::String (stillMapped) + " of " +
+                               juce::String (rounds) + " unloads";
+        const int unique = countGnuUniqueSymbols (library);
+        if (unique > 0)
+            problem
+                << " (it defines " << unique
+                << " STB_GNU_UNIQUE symbols, which make glibc ignore dlclose; build it with -fno-gnu-unique)";
+        problems.add (problem);
+    }
+
+    if (server != nullptr && pendingAtUnload < rounds)
+        problems.add ("the update check was pending at only " + juce::String (pendingAtUnload) + " of " +
+                      juce::String (rounds) + " unloads (the slow server on port " +
+                      juce::String (server->getPort()) + " saw no request from the editor)");
+
+    if (leftOpen > 0)
+        problems.add ("an update request was still open 2 s after " + juce::String (leftOpen) + " unloads");
+
+    report.add (tag(), title, problems);
+
+    // Leave the format open for anything that follows.
+    juce::StringArray reopenProblems;
+    openFormat (reopenProblems);
+}
+
+} // namespace varnelle::hostcheck

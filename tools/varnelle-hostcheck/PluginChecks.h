@@ -1,0 +1,105 @@
+#pragma once
+
+#include "AudioChecks.h"
+#include "SlowLoopbackServer.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <memory>
+
+namespace varnelle::hostcheck
+{
+
+/** Prints one line per check and keeps the totals. Message thread only. */
+class CheckReport
+{
+public:
+    /** "[format] title ... ok" if `problems` is empty, else "... FAILED: <problems>". */
+    void add (const juce::String& format, const juce::String& title, const juce::StringArray& problems);
+
+    /** A check that could not be run; counted neither as passed nor as failed. */
+    void skip (const juce::String& format, const juce::String& title, const juce::String& reason);
+
+    /** A line of information that is not a check. */
+    void note (const juce::String& text);
+
+    int getNumPassed() const noexcept { return numPassed; }
+    int getNumFailed() const noexcept { return numFailed; }
+
+private:
+    int numPassed = 0;
+    int numFailed = 0;
+};
+
+/** One built bundle to check. */
+struct PluginUnderTest
+{
+    juce::String formatName; // "VST3" or "LV2"
+    juce::File bundle;
+    juce::String lv2Uri; // LV2 only
+
+    bool isVst3() const { return formatName == "VST3"; }
+};
+
+struct CheckSettings
+{
+    juce::File renderer;                        // the varnelle-render binary
+    bool editorAllowed = false;                 // false: editor checks are skipped
+    juce::String editorRefusal;                 // why, when they are
+    bool realWindows = false;                   // a DISPLAY exists: editors go on the desktop
+    juce::String makerSite;                     // the site the plug-in's update check should talk to
+    SlowLoopbackServer* updateServer = nullptr; // null: no slow server for the unload check
+    int waitScale = 1;                          // waits for the plug-in's threads are this many times longer
+    juce::int64 seed = 1;
+    int loadUnloadRounds = 20;
+    int editorRounds = 20;
+    juce::File scratchFolder;
+};
+
+/** Runs every check on one plug-in bundle. Message thread; the checks start their own audio
+    and background threads where a check needs them and join them before they return. */
+class PluginChecker
+{
+public:
+    PluginChecker (PluginUnderTest plugin, const CheckSettings& settings, CheckReport& report);
+    ~PluginChecker();
+
+    void runAll();
+
+private:
+    bool openFormat (juce::StringArray& problems);
+    void closeFormat();
+    std::unique_ptr<juce::AudioPluginInstance> createInstance (double rate, int blockSize,
+                                                               juce::String& error);
+
+    void checkLoading();
+    void checkIdentity (juce::AudioPluginInstance&);
+    void checkLatency();
+    void checkParameters (juce::AudioPluginInstance&);
+    void checkBuses();
+    void checkProcessing();
+    void checkLargerBlockThanPrepared();
+    void checkAgainstRenderer();
+    void checkAutomation();
+    void checkBypassAutomation();
+    void checkStateRoundTrip();
+    void checkStateFromBackgroundThread();
+    /** Empty if this plug-in's editor may and can be opened here, else why not. */
+    juce::String whyNoEditor() const;
+    void checkEditor (bool whileProcessing);
+    void checkNoAllocationOnAudioThread();
+    void checkLoadUnload();
+
+    juce::String tag() const { return plugin.formatName; }
+
+    PluginUnderTest plugin;
+    const CheckSettings& settings;
+    CheckReport& report;
+
+    juce::File library;
+    std::unique_ptr<juce::AudioPluginFormatManager> formats;
+    juce::PluginDescription description;
+    bool monoSupported = false;
+};
+
+} // namespace varnelle::hostcheck
