@@ -38,23 +38,22 @@ std::atomic<int> numFirstAllocationFrames{0};
 std::atomic<bool> firstAllocationSeen{false};
 [[maybe_unused]] const int unwinderLoaded = backtrace (firstAllocationFrames, 1);
 
-std::atomic<std::uintptr_t> callerLibraryBegin{0}, callerLibraryEnd{0}, callerBegin{0}, callerEnd{0};
+std::atomic<std::uintptr_t> separateBegin{0}, separateEnd{0}, ownBegin{0}, ownEnd{0};
 
 bool comesFromSeparatelyCountedCaller (void* const* frames, int numFrames) noexcept
 {
-    const auto libraryBegin = callerLibraryBegin.load(), libraryEnd = callerLibraryEnd.load();
-
     for (int i = 0; i < numFrames; ++i)
     {
         const auto address = (std::uintptr_t)frames[i];
-        if (address >= libraryBegin && address < libraryEnd)
-            return address >= callerBegin.load() && address < callerEnd.load();
+        if (address >= ownBegin.load() && address < ownEnd.load())
+            return false;
+        if (address >= separateBegin.load() && address < separateEnd.load())
+            return true;
     }
 
     return false;
 }
 
-// Runs inside malloc and operator new of a counting thread: no allocation, no locks.
 thread_local bool insideNote = false;
 
 inline void noteAllocation() noexcept
@@ -68,7 +67,7 @@ inline void noteAllocation() noexcept
     const int numFrames = backtrace (frames, maxFrames);
     insideNote = false;
 
-    if (callerLibraryEnd.load() != 0 && comesFromSeparatelyCountedCaller (frames, numFrames))
+    if (separateEnd.load() != 0 && comesFromSeparatelyCountedCaller (frames, numFrames))
     {
         separatelyCountedAllocations.fetch_add (1, std::memory_order_relaxed);
         return;
@@ -332,13 +331,14 @@ const char* varnelle::hostcheck::getAllocationCountingMethod() noexcept
 namespace varnelle::hostcheck
 {
 
-void setSeparatelyCountedCaller (std::uintptr_t libraryBegin, std::uintptr_t libraryEnd,
-                                 std::uintptr_t functionBegin, std::uintptr_t functionEnd) noexcept
+void setSeparatelyCountedCaller (std::uintptr_t newSeparateBegin, std::uintptr_t newSeparateEnd,
+                                 std::uintptr_t newOwnBegin, std::uintptr_t newOwnEnd) noexcept
 {
-    callerLibraryBegin = libraryBegin;
-    callerBegin = functionBegin;
-    callerEnd = functionEnd;
-    callerLibraryEnd = libraryEnd; // last: turns the attribution on
+    separateEnd = 0; // off while the ranges change
+    separateBegin = newSeparateBegin;
+    ownBegin = newOwnBegin;
+    ownEnd = newOwnEnd;
+    separateEnd = newSeparateEnd;
 }
 
 std::int64_t getSeparatelyCountedAllocations() noexcept

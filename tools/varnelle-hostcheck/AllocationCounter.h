@@ -16,11 +16,13 @@ const char* getAllocationCountingMethod() noexcept;
     separately counted caller. Any thread. */
 std::int64_t getCountedAllocations() noexcept;
 
-/** Allocations made directly by one known function are counted apart from the others: those
-    whose innermost stack frame inside the library [libraryBegin, libraryEnd) lies in
-    [functionBegin, functionEnd). Set it before counting starts; all zero turns it off. */
-void setSeparatelyCountedCaller (std::uintptr_t libraryBegin, std::uintptr_t libraryEnd,
-                                 std::uintptr_t functionBegin, std::uintptr_t functionEnd) noexcept;
+/** Allocations made under one known function are counted apart from the others. Walking an
+    allocation's stack from the innermost frame out, the first frame inside either range
+    decides: inside `separate` it is counted apart, inside `own` (code that must not allocate,
+    called from `separate`) it is counted as usual. Set it before counting starts; empty ranges
+    turn it off. */
+void setSeparatelyCountedCaller (std::uintptr_t separateBegin, std::uintptr_t separateEnd, std::uintptr_t ownBegin,
+                                 std::uintptr_t ownEnd) noexcept;
 
 /** Allocations counted so far that came from the separately counted caller. Any thread. */
 std::int64_t getSeparatelyCountedAllocations() noexcept;

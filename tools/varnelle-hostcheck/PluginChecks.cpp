@@ -1388,17 +1388,17 @@ void PluginChecker::checkNoAllocationOnAudioThread()
         setRealValue (*instance, s.band, s.slot, s.value);
 
     // JUCE 7.0.5's VST3 wrapper (compiled into the plug-in) copies a channel mapping, and with
-    // it a std::vector, per input bus in every process call before it calls processBlock.
-    // Those are counted apart, by the function they come from, so that every other
-    // allocation - host side or plug-in side - still fails the check.
-    AddressRange wrapper;
+    // it a std::vector, per input bus in every process call before it calls processBlock
+    // (ClientBufferMapperData::setUpInputChannels). Allocations made under the wrapper but
+    // outside the processor's processBlock are counted apart; every other allocation - host
+    // side, or anywhere under processBlock - still fails the check.
+    AddressRange wrapper, processBlock;
     if (plugin.isVst3())
     {
-        wrapper = findMappedFunction (
-            library, "_ZN4juce17JuceVST3Component12processAudioIfEEvRN9Steinberg3Vst11ProcessDataE");
-        const auto mapped = findMappedRange (library);
-        if (!wrapper.isEmpty() && !mapped.isEmpty())
-            setSeparatelyCountedCaller (mapped.begin, mapped.end, wrapper.begin, wrapper.end);
+        wrapper = findMappedFunction (library, "_ZN4juce17JuceVST3Component12processAudioIfEEvRN9Steinberg3Vst11ProcessDataE");
+        processBlock = findMappedFunction (library, "_ZN22VarnelleAudioProcessor12processBlockERN4juce11AudioBufferIfEERNS0_10MidiBufferE");
+        if (!wrapper.isEmpty() && !processBlock.isEmpty())
+            setSeparatelyCountedCaller (wrapper.begin, wrapper.end, processBlock.begin, processBlock.end);
     }
 
     const auto input = makeTestSignal (2, 48000, 48000.0, settings.seed + 12);
