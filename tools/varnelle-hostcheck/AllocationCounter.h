@@ -21,8 +21,8 @@ std::int64_t getCountedAllocations() noexcept;
     decides: inside `separate` it is counted apart, inside `own` (code that must not allocate,
     called from `separate`) it is counted as usual. Set it before counting starts; empty ranges
     turn it off. */
-void setSeparatelyCountedCaller (std::uintptr_t separateBegin, std::uintptr_t separateEnd, std::uintptr_t ownBegin,
-                                 std::uintptr_t ownEnd) noexcept;
+void setSeparatelyCountedCaller (std::uintptr_t separateBegin, std::uintptr_t separateEnd,
+                                 std::uintptr_t ownBegin, std::uintptr_t ownEnd) noexcept;
 
 /** Allocations counted so far that came from the separately counted caller. Any thread. */
 std::int64_t getSeparatelyCountedAllocations() noexcept;

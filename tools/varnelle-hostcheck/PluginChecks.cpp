@@ -106,6 +106,33 @@ void pump (int milliseconds)
     juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
 }
 
+/** Takes the editor off the screen and deletes it once the messages its window caused are
+    handled. JUCE 7.0.5's XEmbedComponent (the host side of an embedded LV2 UI) posts a message
+    holding a raw pointer to itself for a ConfigureNotify; deleting it while one is queued is a
+    use-after-free in the host, so the deletion is queued behind them. */
+void closeEditor (std::unique_ptr<juce::AudioProcessorEditor> editor)
+{
+    if (editor == nullptr)
+        return;
+
+    editor->setVisible (false);
+    if (editor->isOnDesktop())
+        editor->removeFromDesktop();
+
+    pump (40);
+
+    std::atomic<bool> deleted{false};
+    juce::MessageManager::callAsync (
+        [e = editor.release(), &deleted]
+        {
+            delete e;
+            deleted = true;
+        });
+
+    while (!deleted)
+        pump (5);
+}
+
 /** Runs `job` on its own thread while this (message) thread keeps dispatching messages. */
 void runOnThreadWhilePumping (const std::function<void()>& job)
 {
@@ -1336,11 +1363,7 @@ void PluginChecker::checkEditor (bool whileProcessing)
                 problems.add ("the editor is " + sizeSeen + ", expected 1140 x 760");
         }
 
-        if (settings.realWindows)
-            editor->removeFromDesktop();
-
-        editor.reset();
-        pump (10);
+        closeEditor (std::move (editor));
 
         if (instance->getActiveEditor() != nullptr)
             problems.add ("the instance still has an active editor after round " + juce::String (round + 1));
@@ -1395,8 +1418,10 @@ void PluginChecker::checkNoAllocationOnAudioThread()
     AddressRange wrapper, processBlock;
     if (plugin.isVst3())
     {
-        wrapper = findMappedFunction (library, "_ZN4juce17JuceVST3Component12processAudioIfEEvRN9Steinberg3Vst11ProcessDataE");
-        processBlock = findMappedFunction (library, "_ZN22VarnelleAudioProcessor12processBlockERN4juce11AudioBufferIfEERNS0_10MidiBufferE");
+        wrapper = findMappedFunction (
+            library, "_ZN4juce17JuceVST3Component12processAudioIfEEvRN9Steinberg3Vst11ProcessDataE");
+        processBlock = findMappedFunction (
+            library, "_ZN22VarnelleAudioProcessor12processBlockERN4juce11AudioBufferIfEERNS0_10MidiBufferE");
         if (!wrapper.isEmpty() && !processBlock.isEmpty())
             setSeparatelyCountedCaller (wrapper.begin, wrapper.end, processBlock.begin, processBlock.end);
     }
@@ -1527,9 +1552,8 @@ void PluginChecker::checkLoadUnload()
                 server->getNumOpenConnections() > 0)
                 ++pendingAtUnload;
 
-            if (editor != nullptr && settings.realWindows)
-                editor->removeFromDesktop();
-            editor.reset();
+            if (editor != nullptr)
+                closeEditor (std::move (editor));
         }
 
         instance.reset();
