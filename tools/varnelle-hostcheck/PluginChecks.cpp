@@ -63,15 +63,15 @@ float expectedDefault (int band, int slot)
     other ranges linear. */
 float expectedNormalised (int slot, float value)
 {
-    const auto& spec = slotSpecs[slot];
+    const auto& expectedSlot = slotSpecs[slot];
 
-    if (spec.isFrequency)
+    if (expectedSlot.isFrequency)
     {
         const float skew = std::log (0.5f) / std::log (980.0f / 19980.0f);
         return std::pow ((value - 20.0f) / 19980.0f, skew);
     }
 
-    return (value - spec.minimum) / (spec.maximum - spec.minimum);
+    return (value - expectedSlot.minimum) / (expectedSlot.maximum - expectedSlot.minimum);
 }
 
 juce::String expectedName (int band, int slot)
@@ -606,7 +606,7 @@ void PluginChecker::checkParameters (juce::AudioPluginInstance& instance)
     {
         const int band = index / paramsPerBand;
         const int slot = index % paramsPerBand;
-        const auto& spec = slotSpecs[slot];
+        const auto& expectedSlot = slotSpecs[slot];
         juce::AudioProcessorParameter* found = nullptr;
 
         if (plugin.isVst3())
@@ -659,7 +659,7 @@ void PluginChecker::checkParameters (juce::AudioPluginInstance& instance)
 
         // The ends of the range, as the host shows them.
         const float lowEnd = textValue (parameter, 0.0f), highEnd = textValue (parameter, 1.0f);
-        if (!nearlyEqual (lowEnd, spec.minimum) || !nearlyEqual (highEnd, spec.maximum))
+        if (!nearlyEqual (lowEnd, expectedSlot.minimum) || !nearlyEqual (highEnd, expectedSlot.maximum))
             problems.add (where + " spans " + juce::String (lowEnd) + " .. " + juce::String (highEnd));
 
         // A VST3 host normalises through the plug-in's own ranges; an LV2 host only knows the
@@ -671,7 +671,7 @@ void PluginChecker::checkParameters (juce::AudioPluginInstance& instance)
                 problems.add (where + " normalised default " + juce::String (normalisedDefault, 6) +
                               ", expected " + juce::String (expectedNorm, 6));
 
-            if (spec.isFrequency && !nearlyEqual (textValue (parameter, 0.5f), 1000.0f, 1.0e-5f))
+            if (expectedSlot.isFrequency && !nearlyEqual (textValue (parameter, 0.5f), 1000.0f, 1.0e-5f))
                 problems.add (where + " reads " + parameter.getText (0.5f, 64) + " at 0.5, expected 1000 Hz");
         }
     }
