@@ -302,7 +302,8 @@ TEST (StatePersistence, MalformedTextThatJuceMisreadsIsRefusedWhole)
 TEST (StatePersistence, ValuesThatAreNotPlainNumbersTakeTheDefault)
 {
     VarnelleAudioProcessor processor;
-    for (const char* text : {"1e99999999999", "1e-99999999999", "abc", "0x10", "", "12.5dB"})
+    for (const char* text : {"1e99999999999", "1e-99999999999", "1e1234", "abc", "0x10", "", "12.5dB", ".",
+                             "-", "1e", "1e+", "--6", "1.2.3", "6 6", "1e3.5"})
     {
         test::setParameter (processor, "band2_gain", -9.0f);
         restore (processor,

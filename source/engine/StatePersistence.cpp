@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <regex>
 #include <string_view>
 
 namespace varnelle
@@ -72,10 +71,60 @@ bool hasRepeatedAttributes (const juce::XmlElement& element)
 // number and turn the audio into NaN, and an exponent too long for JUCE's number reader
 // overflows it. A child whose value is not a plain, finite number is treated as one without
 // a value, so its parameter takes the default.
+bool isAsciiSpace (char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isAsciiDigit (char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Optional blanks, an optional sign, digits with at most one decimal point (at least one
+// digit), an optional exponent of one to three digits, optional blanks; nothing else.
+bool isPlainDecimal (const std::string& text)
+{
+    size_t i = 0;
+    const auto countDigits = [&]
+    {
+        const auto start = i;
+        while (i < text.size() && isAsciiDigit (text[i]))
+            ++i;
+        return i - start;
+    };
+
+    while (i < text.size() && isAsciiSpace (text[i]))
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+
+    auto digits = countDigits();
+    if (i < text.size() && text[i] == '.')
+    {
+        ++i;
+        digits += countDigits();
+    }
+    if (digits == 0)
+        return false;
+
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E'))
+    {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        const auto exponentDigits = countDigits();
+        if (exponentDigits == 0 || exponentDigits > 3)
+            return false;
+    }
+
+    while (i < text.size() && isAsciiSpace (text[i]))
+        ++i;
+    return i == text.size();
+}
+
 bool isPlainFiniteNumber (const juce::String& text)
 {
-    static const std::regex plainNumber (R"(\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d{1,3})?\s*)");
-    if (text.length() > 64 || !std::regex_match (text.toStdString(), plainNumber))
+    if (text.length() > 64 || !isPlainDecimal (text.toStdString()))
         return false;
     return std::isfinite (text.getDoubleValue());
 }
