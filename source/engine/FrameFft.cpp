@@ -4,6 +4,8 @@
 
 #include <fftw3.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
@@ -50,6 +52,23 @@ std::mutex& fftwPlannerMutex()
     return mutex;
 }
 
+// FFTW keeps its planner's memory (solution tables, twiddle factors) in static state for the
+// life of its library. When a host unloads this plug-in and nothing else uses FFTW, the system
+// would unload FFTW with it and that memory would be lost, some 160 KB on every load cycle.
+// Keeping FFTW in the process once it has been used lets the next load reuse it instead. Our
+// own library still unloads. Call with the planner mutex held.
+void keepFftwLoaded()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+
+    Dl_info info{};
+    if (::dladdr (reinterpret_cast<void*> (&fftwf_execute), &info) != 0 && info.dli_fname != nullptr)
+        ::dlopen (info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 bool isFftwAligned (const void* p) noexcept
 {
     return fftwf_alignment_of (const_cast<float*> (static_cast<const float*> (p))) == 0;
@@ -64,6 +83,7 @@ public:
     FftwFrameFft()
     {
         const std::lock_guard<std::mutex> lock (fftwPlannerMutex());
+        keepFftwLoaded();
         frameData = fftwf_alloc_real ((size_t)fftSize);
         spectrumData = fftwf_alloc_complex ((size_t)numBins);
         if (frameData == nullptr || spectrumData == nullptr)
