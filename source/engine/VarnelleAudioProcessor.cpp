@@ -1,5 +1,6 @@
 #include "VarnelleAudioProcessor.h"
 
+#include "MessageThreadTimerStop.h"
 #include "StatePersistence.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
 
@@ -16,7 +17,14 @@ VarnelleAudioProcessor::VarnelleAudioProcessor (varnelle::EnginePath enginePath)
     setLatencySamples (varnelle::latencySamples);
 }
 
-VarnelleAudioProcessor::~VarnelleAudioProcessor() = default;
+VarnelleAudioProcessor::~VarnelleAudioProcessor()
+{
+    // The parameter tree flushes values from a timer on the message thread. LV2 hosts may
+    // destroy the plug-in on another thread while JUCE's own message thread runs; that timer
+    // must not fire while the tree is being destroyed. (A C-style cast reaches the tree's
+    // private Timer base; the tree offers no other way to stop it.)
+    varnelle::stopTimerOnMessageThread ((juce::Timer&)parameters);
+}
 
 const juce::String VarnelleAudioProcessor::getName() const
 {

@@ -1,4 +1,5 @@
 #include "editor/UpdateCheck.h"
+#include "helpers/MessagePump.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,6 @@
 #if JUCE_LINUX || JUCE_MAC
 #include <sys/socket.h>
 #endif
-
-// JUCE's own message pump, used here to deliver posted calls on the test's message thread.
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
-}
 
 using namespace varnelle::editor;
 using Clock = std::chrono::steady_clock;
@@ -180,27 +175,8 @@ void holdUntilClientLeaves (juce::StreamingSocket& client, const std::atomic<boo
             return;
 }
 
-/** Delivers posted messages until `done` holds or `seconds` pass. */
-template <typename Predicate>
-bool pumpMessagesUntil (Predicate&& done, double seconds)
-{
-    const auto start = Clock::now();
-
-    while (!done())
-    {
-        if (secondsSince (start) > seconds)
-            return false;
-        if (!juce::dispatchNextMessageOnSystemQueue (true))
-            std::this_thread::sleep_for (std::chrono::milliseconds (5));
-    }
-
-    return true;
-}
-
-void pumpMessagesFor (double seconds)
-{
-    pumpMessagesUntil ([] { return false; }, seconds);
-}
+using varnelle::test::pumpMessagesFor;
+using varnelle::test::pumpMessagesUntil;
 
 } // namespace
 
