@@ -106,20 +106,31 @@ void pump (int milliseconds)
     juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
 }
 
-/** Takes the editor off the screen and deletes it once the messages its window caused are
-    handled. JUCE 7.0.5's XEmbedComponent (the host side of an embedded LV2 UI) posts a message
-    holding a raw pointer to itself for a ConfigureNotify; deleting it while one is queued is a
-    use-after-free in the host, so the deletion is queued behind them. */
-void closeEditor (std::unique_ptr<juce::AudioProcessorEditor> editor)
+/** Deletes the editor once the messages its window caused are handled.
+
+    A VST3 view is deleted while its window still exists: the host's view destructor tells the
+    plug-in (IPlugView::removed) before the parent window goes, as the VST3 interface requires.
+    Destroying the window first leaves the plug-in's child window dead under it, and the
+    plug-in's JUCE then queries it during teardown (harmless BadWindow errors, but not what a
+    real host does).
+
+    An LV2 UI is taken off the screen first: JUCE 7.0.5's XEmbedComponent (the host side of an
+    embedded LV2 UI) posts a message holding a raw pointer to itself for a ConfigureNotify;
+    deleting it while one is queued is a use-after-free in the host, so the window is removed
+    and the deletion queued behind those messages. */
+void closeEditor (std::unique_ptr<juce::AudioProcessorEditor> editor, bool removeWindowFirst)
 {
     if (editor == nullptr)
         return;
 
-    editor->setVisible (false);
-    if (editor->isOnDesktop())
-        editor->removeFromDesktop();
+    if (removeWindowFirst)
+    {
+        editor->setVisible (false);
+        if (editor->isOnDesktop())
+            editor->removeFromDesktop();
 
-    pump (40);
+        pump (40);
+    }
 
     std::atomic<bool> deleted{false};
     juce::MessageManager::callAsync (
@@ -1363,7 +1374,7 @@ void PluginChecker::checkEditor (bool whileProcessing)
                 problems.add ("the editor is " + sizeSeen + ", expected 1140 x 760");
         }
 
-        closeEditor (std::move (editor));
+        closeEditor (std::move (editor), tag() == "LV2");
 
         if (instance->getActiveEditor() != nullptr)
             problems.add ("the instance still has an active editor after round " + juce::String (round + 1));
@@ -1553,7 +1564,7 @@ void PluginChecker::checkLoadUnload()
                 ++pendingAtUnload;
 
             if (editor != nullptr)
-                closeEditor (std::move (editor));
+                closeEditor (std::move (editor), tag() == "LV2");
         }
 
         instance.reset();

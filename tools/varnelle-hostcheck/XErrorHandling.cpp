@@ -34,20 +34,55 @@ int countXError (Display*, XErrorEvent* event)
     return 0;
 }
 
-using SetErrorHandler = XErrorHandler (*) (XErrorHandler);
-
-SetErrorHandler findSetErrorHandler()
+void* getX11Library()
 {
     // JUCE loads libX11 itself at run time; so does the tool, rather than linking it.
     static void* const library = ::dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
-    return library != nullptr ? reinterpret_cast<SetErrorHandler> (::dlsym (library, "XSetErrorHandler"))
-                              : nullptr;
+    return library;
+}
+
+template <typename Function>
+Function findX11Function (const char* name)
+{
+    auto* library = getX11Library();
+    return library != nullptr ? reinterpret_cast<Function> (::dlsym (library, name)) : nullptr;
 }
 } // namespace
 
+bool createWindowManagerAtoms()
+{
+    using OpenDisplay = Display* (*)(const char*);
+    using InternAtom = Atom (*) (Display*, const char*, Bool);
+    using Sync = int (*) (Display*, Bool);
+
+    auto* openDisplay = findX11Function<OpenDisplay> ("XOpenDisplay");
+    auto* internAtom = findX11Function<InternAtom> ("XInternAtom");
+    auto* sync = findX11Function<Sync> ("XSync");
+    if (openDisplay == nullptr || internAtom == nullptr || sync == nullptr)
+        return false;
+
+    // Atoms live as long as the server has a client; this connection stays open until exit.
+    static Display* const display = openDisplay (nullptr);
+    if (display == nullptr)
+        return false;
+
+    // The atoms JUCE only looks up (never creates), as a window manager would have made them.
+    for (const char* name :
+         {"WM_STATE", "WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "WM_CHANGE_STATE", "_NET_WM_PING",
+          "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_COMBO", "_NET_WM_STATE",
+          "_NET_WM_STATE_HIDDEN", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_ALLOWED_ACTIONS", "_NET_FRAME_EXTENTS",
+          "_NET_WORKAREA", "_MOTIF_WM_HINTS", "_WIN_HINTS", "KWM_WIN_DECORATION",
+          "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE"})
+        internAtom (display, name, False);
+
+    sync (display, False);
+    return true;
+}
+
 void installCountingXErrorHandler()
 {
-    if (auto* setHandler = findSetErrorHandler())
+    using SetErrorHandler = XErrorHandler (*) (XErrorHandler);
+    if (auto* setHandler = findX11Function<SetErrorHandler> ("XSetErrorHandler"))
         setHandler (countXError);
 }
 

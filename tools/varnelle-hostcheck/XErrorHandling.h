@@ -1,8 +1,7 @@
 #pragma once
 
-// Keeps X errors from ending the process. Without a window manager some X requests that JUCE
-// makes (atoms for window-manager hints, for example) fail with BadAtom or BadWindow, and
-// Xlib's default handler exits. Message thread only.
+// Keeps X errors from ending the process (Xlib's default handler exits) and counts them, so
+// that the checks can report them. Message thread only.
 #include <string>
 
 namespace varnelle::hostcheck
@@ -12,6 +11,11 @@ namespace varnelle::hostcheck
     loaded. Call it again after code that may have installed its own handler, such as a
     plug-in library restoring an older handler when it shuts down. */
 void installCountingXErrorHandler();
+
+/** Creates the atoms a window manager would have created (WM_STATE, _NET_WM_STATE, ...).
+    JUCE only looks those up, and without a window manager (Xvfb) every request naming one
+    fails with BadAtom. Returns false if there is no display. */
+bool createWindowManagerAtoms();
 
 /** X errors seen so far. */
 int getNumXErrors();
