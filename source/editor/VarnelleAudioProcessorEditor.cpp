@@ -393,16 +393,63 @@ void VarnelleAudioProcessorEditor::paintBandCard (juce::Graphics& g, int bandInd
     g.drawRoundedRectangle (card, 10.0f, selected ? 1.8f : 1.0f);
 }
 
-void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
+void VarnelleAudioProcessorEditor::paintBackground (juce::Graphics& g) const
 {
     g.setGradientFill (juce::ColourGradient (juce::Colour (0xff1a2236), 0.0f, 0.0f, juce::Colour (0xff0b101c),
                                              0.0f, (float)getHeight(), false));
     g.fillAll();
 
-    refreshBypassState();
-
     for (int band = 0; band < 5; ++band)
         paintBandCard (g, band);
+}
+
+const juce::Image& VarnelleAudioProcessorEditor::getCachedBackground (float pixelScale)
+{
+    int key = selectedBand;
+    for (int band = 0; band < 5; ++band)
+        if (isBandBypassed (processorRef.parameters, band))
+            key |= 8 << band;
+
+    const int width = juce::roundToInt ((float)getWidth() * pixelScale);
+    const int height = juce::roundToInt ((float)getHeight() * pixelScale);
+
+    if (key != cachedBackgroundKey || pixelScale != cachedBackgroundScale || !cachedBackground.isValid() ||
+        cachedBackground.getWidth() != width || cachedBackground.getHeight() != height)
+    {
+        // Opaque, so that copying it is a plain pixel copy; drawn at the display's pixel scale
+        // so that it stays as sharp as drawing directly.
+        if (!cachedBackground.isValid() || cachedBackground.getWidth() != width ||
+            cachedBackground.getHeight() != height)
+            cachedBackground = juce::Image (juce::Image::RGB, width, height, false);
+
+        juce::Graphics cacheGraphics (cachedBackground);
+        cacheGraphics.addTransform (juce::AffineTransform::scale (pixelScale));
+        paintBackground (cacheGraphics);
+        cachedBackgroundKey = key;
+        cachedBackgroundScale = pixelScale;
+    }
+
+    return cachedBackground;
+}
+
+void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
+{
+    refreshBypassState();
+
+    const float pixelScale = g.getInternalContext().getPhysicalPixelScaleFactor();
+    if (getWidth() <= 0 || getHeight() <= 0 || !(pixelScale > 0.0f && pixelScale <= 8.0f))
+    {
+        paintBackground (g);
+    }
+    else if (pixelScale == 1.0f)
+    {
+        g.drawImageAt (getCachedBackground (1.0f), 0, 0);
+    }
+    else
+    {
+        const auto& background = getCachedBackground (pixelScale);
+        g.drawImageTransformed (background, juce::AffineTransform::scale (1.0f / pixelScale));
+    }
 
     drawBanner (g, bannerImage, bannerBounds, getWidth());
     if (updateAvailable && !bannerBounds.isEmpty())
@@ -415,6 +462,8 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
 
 void VarnelleAudioProcessorEditor::resized()
 {
+    cachedBackgroundKey = -1; // the cards follow the knobs laid out here
+
     auto area = getLocalBounds().reduced (6, 4);
 
     auto bar = area.removeFromTop (32);

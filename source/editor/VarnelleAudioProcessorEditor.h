@@ -84,6 +84,8 @@ private:
     void applyBypassLook (int bandIndex, bool bypassed);
     juce::Rectangle<int> getKnobArea (int bandIndex) const;
     void paintBandCard (juce::Graphics& g, int bandIndex) const;
+    void paintBackground (juce::Graphics& g) const;
+    const juce::Image& getCachedBackground (float pixelScale);
     void checkForUpdatesAsync();
 
     std::array<juce::Slider*, 5> knobsOf (int bandIndex);
@@ -127,6 +129,13 @@ private:
     std::unique_ptr<SliderAttachment> lowerKneeAttachments[5];
 
     int selectedBand = 0;
+
+    // The window's gradient and the band cards are most of a full repaint but change only with
+    // the size, the display scale, the selected band or a band's bypass: they are drawn into
+    // this image when one of those changes and copied on every other paint.
+    juce::Image cachedBackground;
+    int cachedBackgroundKey = -1;
+    float cachedBackgroundScale = 0.0f;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessorEditor)
 };

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 using Editor = VarnelleAudioProcessorEditor;
 using Row = Editor::KnobRow;
 using juce::Rectangle;
@@ -134,4 +138,57 @@ TEST_F (EditorFixture, StartsWithBandOneBeforeViewAndWidthFour)
     }
     EXPECT_EQ (editor->getBandKnob (0, Row::gain).getTextValueSuffix(), " dB");
     EXPECT_EQ (editor->getBandKnob (0, Row::release).getTextValueSuffix(), " ms");
+}
+
+// The background and band cards are kept in an image between paints; every change that shows in
+// them (selection, a bypass set by the host, the size, the display scale) must show at the next
+// paint exactly as a freshly opened window draws it.
+TEST (EditorBackground, ShowsEveryChangeAtTheNextPaintLikeAFreshWindow)
+{
+    const auto countDifferentPixels = [] (const juce::Image& a, const juce::Image& b)
+    {
+        if (a.getWidth() != b.getWidth() || a.getHeight() != b.getHeight())
+            return -1;
+        const juce::Image::BitmapData da (a, juce::Image::BitmapData::readOnly);
+        const juce::Image::BitmapData db (b, juce::Image::BitmapData::readOnly);
+        int different = 0;
+        for (int y = 0; y < a.getHeight(); ++y)
+            for (int x = 0; x < a.getWidth(); ++x)
+                different += da.getPixelColour (x, y) != db.getPixelColour (x, y) ? 1 : 0;
+        return different;
+    };
+
+    for (const float scale : {1.0f, 2.0f})
+    {
+        VarnelleAudioProcessor processor;
+        Editor editor (processor, false);
+        const auto snapshot = [scale] (Editor& e)
+        { return e.createComponentSnapshot (e.getLocalBounds(), true, scale); };
+
+        const auto differenceFromFreshWindow = [&]
+        {
+            const auto shown = snapshot (editor);
+            Editor fresh (processor, false);
+            fresh.selectBand (editor.getSelectedBand());
+            fresh.setSize (editor.getWidth(), editor.getHeight());
+            return countDifferentPixels (shown, snapshot (fresh));
+        };
+
+        const std::vector<std::pair<const char*, std::function<void()>>> steps{
+            {"first paint", [] {}},
+            {"band 3 selected", [&] { editor.selectBand (2); }},
+            {"band 4 bypassed by the host",
+             [&] { varnelle::test::setParameter (processor, "band4_bypass", 1.0f); }},
+            {"resized to 900 x 620", [&] { editor.setSize (900, 620); }},
+            {"band 1 selected", [&] { editor.selectBand (0); }},
+            {"band 4 active again", [&] { varnelle::test::setParameter (processor, "band4_bypass", 0.0f); }},
+            {"resized to 1140 x 760", [&] { editor.setSize (1140, 760); }},
+        };
+
+        for (const auto& [what, change] : steps)
+        {
+            change();
+            EXPECT_EQ (differenceFromFreshWindow(), 0) << what << ", scale " << scale;
+        }
+    }
 }
