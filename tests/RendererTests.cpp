@@ -68,9 +68,8 @@ class RendererTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        dir = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                  .getNonexistentChildFile ("varnelle-render-tests", {}, false);
-        ASSERT_TRUE (dir.createDirectory().wasOk());
+        dir = varnelle::test::createUniqueTemporaryFolder ("varnelle-render-tests");
+        ASSERT_TRUE (dir.isDirectory());
     }
 
     void TearDown() override { dir.deleteRecursively(); }

@@ -91,4 +91,16 @@ double rmsDb (const std::vector<float>& samples, int start, int end)
     return 20.0 * std::log10 (rms + 1e-30);
 }
 
+juce::File createUniqueTemporaryFolder (const juce::String& prefix)
+{
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    for (int attempt = 0; attempt < 8; ++attempt)
+    {
+        const auto folder = temp.getChildFile (prefix + "-" + juce::Uuid().toString());
+        if (!folder.exists() && folder.createDirectory().wasOk())
+            return folder;
+    }
+    return {};
+}
+
 } // namespace varnelle::test

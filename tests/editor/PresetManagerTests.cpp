@@ -191,9 +191,8 @@ class PresetTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        root = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                   .getNonexistentChildFile ("varnelle-preset-tests", "", false);
-        ASSERT_TRUE (root.createDirectory());
+        root = varnelle::test::createUniqueTemporaryFolder ("varnelle-preset-tests");
+        ASSERT_TRUE (root.isDirectory());
         folder = root.getChildFile ("Varnelle").getChildFile ("Presets");
     }
 

@@ -27,4 +27,9 @@ std::vector<float> makePinkNoise (int numSamples, float amplitude, juce::int64 s
 /** RMS level in dB of samples [start, end). */
 double rmsDb (const std::vector<float>& samples, int start, int end);
 
+/** A new, empty folder under the system's temporary folder, named `prefix` plus a random part.
+    ctest runs test processes in parallel, so a name that merely does not exist yet could be
+    taken by another test between the check and the creation. Invalid if it cannot be made. */
+juce::File createUniqueTemporaryFolder (const juce::String& prefix);
+
 } // namespace varnelle::test
