@@ -4,6 +4,8 @@
 #include "StatePersistence.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
 
+#include <type_traits>
+
 VarnelleAudioProcessor::VarnelleAudioProcessor() : VarnelleAudioProcessor (varnelle::EnginePath::optimised) {}
 
 VarnelleAudioProcessor::VarnelleAudioProcessor (varnelle::EnginePath enginePath)
@@ -21,9 +23,13 @@ VarnelleAudioProcessor::~VarnelleAudioProcessor()
 {
     // The parameter tree flushes values from a timer on the message thread. LV2 hosts may
     // destroy the plug-in on another thread while JUCE's own message thread runs; that timer
-    // must not fire while the tree is being destroyed. (A C-style cast reaches the tree's
-    // private Timer base; the tree offers no other way to stop it.)
-    varnelle::stopTimerOnMessageThread ((juce::Timer&)parameters);
+    // must not fire while the tree is being destroyed. A running message thread answers within
+    // milliseconds; the short wait only bounds the stall when a host that drives JUCE's messages
+    // itself waits for this thread meanwhile. (A C-style cast reaches the tree's private Timer
+    // base; the tree offers no other way to stop it.)
+    static_assert (std::is_base_of_v<juce::Timer, juce::AudioProcessorValueTreeState>,
+                   "the parameter tree no longer is a Timer: revisit this");
+    varnelle::stopTimerOnMessageThread ((juce::Timer&)parameters, 250);
 }
 
 const juce::String VarnelleAudioProcessor::getName() const
