@@ -436,8 +436,13 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
 {
     refreshBypassState();
 
+    // The cache is skipped where it would cost more memory than it saves time (very large
+    // windows at high display scales) and for scales that make no sense.
+    constexpr double maxCachedPixels = 3840.0 * 2160.0;
     const float pixelScale = g.getInternalContext().getPhysicalPixelScaleFactor();
-    if (getWidth() <= 0 || getHeight() <= 0 || !(pixelScale > 0.0f && pixelScale <= 8.0f))
+    const double cachedPixels = (double)getWidth() * getHeight() * pixelScale * pixelScale;
+
+    if (getWidth() <= 0 || getHeight() <= 0 || !(pixelScale > 0.0f) || cachedPixels > maxCachedPixels)
     {
         paintBackground (g);
     }
@@ -447,8 +452,11 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
     }
     else
     {
+        // Mapped exactly onto the window, whatever the rounding of its pixel size.
         const auto& background = getCachedBackground (pixelScale);
-        g.drawImageTransformed (background, juce::AffineTransform::scale (1.0f / pixelScale));
+        g.drawImageTransformed (
+            background, juce::AffineTransform::scale ((float)getWidth() / (float)background.getWidth(),
+                                                      (float)getHeight() / (float)background.getHeight()));
     }
 
     drawBanner (g, bannerImage, bannerBounds, getWidth());

@@ -141,8 +141,8 @@ TEST_F (EditorFixture, StartsWithBandOneBeforeViewAndWidthFour)
 }
 
 // The background and band cards are kept in an image between paints; every change that shows in
-// them (selection, a bypass set by the host, the size, the display scale) must show at the next
-// paint exactly as a freshly opened window draws it.
+// them (selection, a bypass set by the host, the size) must show at the next paint exactly as a
+// freshly opened window draws it, at whole and fractional display scales.
 TEST (EditorBackground, ShowsEveryChangeAtTheNextPaintLikeAFreshWindow)
 {
     const auto countDifferentPixels = [] (const juce::Image& a, const juce::Image& b)
@@ -158,7 +158,7 @@ TEST (EditorBackground, ShowsEveryChangeAtTheNextPaintLikeAFreshWindow)
         return different;
     };
 
-    for (const float scale : {1.0f, 2.0f})
+    for (const float scale : {1.0f, 1.5f, 2.0f})
     {
         VarnelleAudioProcessor processor;
         Editor editor (processor, false);
