@@ -4,7 +4,9 @@
 
 #include <fftw3.h>
 
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -59,14 +61,22 @@ std::mutex& fftwPlannerMutex()
 // own library still unloads. Call with the planner mutex held.
 void keepFftwLoaded()
 {
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
     static bool done = false;
     if (done)
         return;
     done = true;
 
-    Dl_info info{};
-    if (::dladdr (reinterpret_cast<void*> (&fftwf_execute), &info) != 0 && info.dli_fname != nullptr)
-        ::dlopen (info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    Dl_info fftw{}, ours{};
+    if (::dladdr (reinterpret_cast<void*> (&fftwf_execute), &fftw) == 0 || fftw.dli_fname == nullptr)
+        return;
+
+    // FFTW linked statically lives in our own library, which must stay unloadable.
+    if (::dladdr (reinterpret_cast<void*> (&keepFftwLoaded), &ours) != 0 && ours.dli_fbase == fftw.dli_fbase)
+        return;
+
+    ::dlopen (fftw.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+#endif
 }
 
 bool isFftwAligned (const void* p) noexcept
