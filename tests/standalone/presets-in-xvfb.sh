@@ -194,11 +194,11 @@ keys() { # one key at a time, so that the menu sees each highlight move
 
 # Presses Return in the open popup until it closes: under a slow (sanitizer) build the first
 # press can be lost while the menu settles. A press that was handled closes the menu, so a
-# second one is only sent while the menu is still there.
+# second one is only sent while the menu is still there after a generous wait.
 choose_highlighted() {
     for _ in 1 2 3; do
         keys Return
-        for _ in $(seq 1 30); do
+        for _ in $(seq 1 60); do
             [ -z "$(visible_menu)" ] && return 0
             sleep 0.1
         done

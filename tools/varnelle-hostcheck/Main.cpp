@@ -267,7 +267,12 @@ int runChecks (const Options& options, const std::string& scratch)
     if (realWindows)
     {
         installCountingXErrorHandler();
-        createWindowManagerAtoms();
+        // Without these atoms JUCE's window requests fail with BadAtom, which would then be
+        // blamed on the plug-ins.
+        juce::StringArray problems;
+        if (!createWindowManagerAtoms())
+            problems.add ("could not open DISPLAY=" + juce::String (display) + " through libX11");
+        report.add ("host", "window manager atoms created on the display", problems);
     }
 
     const auto site = parseSite (options.makerSite);
