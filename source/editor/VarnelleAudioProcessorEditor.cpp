@@ -446,13 +446,10 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
     {
         paintBackground (g);
     }
-    else if (pixelScale == 1.0f)
-    {
-        g.drawImageAt (getCachedBackground (1.0f), 0, 0);
-    }
     else
     {
-        // Mapped exactly onto the window, whatever the rounding of its pixel size.
+        // Mapped exactly onto the window, whatever the rounding of its pixel size; at scale 1
+        // the mapping is the identity and the renderer copies the pixels straight.
         const auto& background = getCachedBackground (pixelScale);
         g.drawImageTransformed (
             background, juce::AffineTransform::scale ((float)getWidth() / (float)background.getWidth(),

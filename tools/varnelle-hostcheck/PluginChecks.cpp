@@ -1374,7 +1374,7 @@ void PluginChecker::checkEditor (bool whileProcessing)
                 problems.add ("the editor is " + sizeSeen + ", expected 1140 x 760");
         }
 
-        closeEditor (std::move (editor), tag() == "LV2");
+        closeEditor (std::move (editor), !plugin.isVst3());
 
         if (instance->getActiveEditor() != nullptr)
             problems.add ("the instance still has an active editor after round " + juce::String (round + 1));
@@ -1564,7 +1564,7 @@ void PluginChecker::checkLoadUnload()
                 ++pendingAtUnload;
 
             if (editor != nullptr)
-                closeEditor (std::move (editor), tag() == "LV2");
+                closeEditor (std::move (editor), !plugin.isVst3());
         }
 
         instance.reset();
