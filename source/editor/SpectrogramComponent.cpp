@@ -64,7 +64,7 @@ constexpr float minFrequencyGapHz = 10.0f;
 constexpr float minLevelGapDb = 3.0f;
 constexpr float levelDragMargin = 4.0f;
 
-// Integer part, truncated; far-off positions are pinned first so that the cast stays defined.
+// Truncated towards zero; far-off positions are pinned first so that the cast stays defined.
 int truncateToInt (float v)
 {
     return (int)clampValue (v, -1.0e9f, 1.0e9f);

@@ -65,7 +65,7 @@ void computeLog10 (const float* in, int count, float* out) noexcept
 void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out) noexcept
 {
     // std::complex<float> arrays may be read as interleaved float pairs.
-    const float* parts = reinterpret_cast<const float*> (spectrum);
+    const float* interleaved = reinterpret_cast<const float*> (spectrum);
     constexpr float infinity = std::numeric_limits<float>::infinity();
 
     alignas (64) double squares[chunkSize];
@@ -74,10 +74,10 @@ void computeLevelsDb (const std::complex<float>* spectrum, int count, float floo
     for (int start = 0; start < count; start += chunkSize)
     {
         const int n = std::min (chunkSize, count - start);
-        const float* p = parts + 2 * start;
+        const float* p = interleaved + 2 * start;
 
-        // hypotf is sqrt (re² + im²) formed in double and rounded once; an infinite part gives
-        // infinity even next to a NaN.
+        // hypotf is sqrt (re² + im²) formed in double and rounded once; an infinite real or imaginary value
+        // gives infinity even next to a NaN.
         for (int j = 0; j < n; ++j)
         {
             const float re = p[2 * j], im = p[2 * j + 1];
