@@ -395,10 +395,10 @@ void SpectrogramComponent::paint (juce::Graphics& g)
     for (int b = 0; b < numBands; ++b)
         bands[(size_t)b] = getBandGeometry (b);
 
-    // 1. Background.
+    // Background.
     g.fillAll (backgroundColour);
 
-    // 2. The newest columns of the shown history, stretched over the plot in one draw.
+    // The newest columns of the shown history, stretched over the plot in one draw.
     const auto& history = showAfterGain != 0 ? afterImage : beforeImage;
     if (history.isValid())
     {
@@ -416,11 +416,11 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.fillRect (plot);
     }
 
-    // 3. Plot frame.
+    // Plot frame.
     g.setColour (white.withAlpha (0.22f));
     g.drawRect (plot, 1);
 
-    // 4. Frequency grid.
+    // Frequency grid.
     g.setFont (smallFont);
     for (size_t i = 0; i < std::size (gridFrequencies); ++i)
     {
@@ -431,7 +431,7 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.drawText (frequencyGridTexts[i], plot.getX() + 4, y, 38, 14, juce::Justification::left, false);
     }
 
-    // 5. Band stripes and their frequency lines.
+    // Band stripes and their frequency lines.
     for (int b = 0; b < numBands; ++b)
     {
         const auto& band = bands[(size_t)b];
@@ -449,7 +449,7 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.drawLine ((float)plot.getX(), band.yFreqHi, (float)plot.getRight(), band.yFreqHi, thickness);
     }
 
-    // 6. The selected band's frequencies: the upper above its stripe, the lower below it.
+    // The selected band's frequencies: the upper above its stripe, the lower below it.
     const auto& chosen = bands[(size_t)selectedBand];
     {
         const auto rows = getFrequencyLabelRows();
@@ -464,19 +464,19 @@ void SpectrogramComponent::paint (juce::Graphics& g)
                     juce::Justification::left, false);
     }
 
-    // 7. Legend colour scale.
+    // Legend colour scale.
     g.setGradientFill (legendGradient);
     g.fillRoundedRectangle (legend.toFloat(), 4.0f);
     g.setColour (white.withAlpha (0.45f));
     g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
 
-    // 8. Level box.
+    // Level box.
     g.setColour (levelBoxColour);
     g.fillRoundedRectangle (levelBox.toFloat(), 4.0f);
     g.setColour (white.withAlpha (0.22f));
     g.drawRoundedRectangle (levelBox.toFloat(), 4.0f, 1.0f);
 
-    // 9. Level scale.
+    // Level scale.
     g.setFont (smallFont);
     for (size_t i = 0; i < std::size (scaleLevels); ++i)
     {
@@ -487,7 +487,7 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.drawText (levelScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right, false);
     }
 
-    // 10. Band level lines across the legend.
+    // Band level lines across the legend.
     for (int b = 0; b < numBands; ++b)
     {
         const auto& band = bands[(size_t)b];
@@ -500,7 +500,7 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.drawLine (x0, band.yLevelHi, x1, band.yLevelHi, thickness);
     }
 
-    // 11. Band level bars in the level box.
+    // Band level bars in the level box.
     for (int b = 0; b < numBands; ++b)
     {
         const auto& band = bands[(size_t)b];
@@ -521,12 +521,12 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         }
     }
 
-    // 12. The selected band's level values next to its edges.
+    // The selected band's level values next to its edges.
     const auto badges = getLevelBadgeBounds();
     drawValueBadge (g, badges.lower, lowerLevelText.get (chosen.lLo, 1, {}));
     drawValueBadge (g, badges.upper, upperLevelText.get (chosen.lHi, 1, {}));
 
-    // 13. Titles, in the badge font that drawValueBadge left set.
+    // Titles, in the badge font that drawValueBadge left set.
     const int titleY = std::max (plot.getY() - 16, 0);
     g.setColour (white.withAlpha (0.75f));
     g.drawText (freqTitle, plot.getX(), titleY, 70, 16, juce::Justification::left, false);
