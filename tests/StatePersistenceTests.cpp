@@ -317,3 +317,82 @@ TEST (StatePersistence, ValuesThatAreNotPlainNumbersTakeTheDefault)
         EXPECT_NE (valueOf (processor, "band2_gain"), 0.0f) << text;
     }
 }
+
+TEST (StatePersistence, DeeplyNestedOrEntityExpandingMarkupIsRefusedBeforeParsing)
+{
+    // JUCE's reader recurses once per element and expands DOCTYPE entities into elements: a
+    // block nested a million deep used to crash the host on its message thread.
+    VarnelleAudioProcessor processor;
+    setDistinctValues (processor, 5);
+    const auto expected = allValues (processor);
+
+    std::string deep;
+    deep.reserve (7'000'000);
+    for (int i = 0; i < 1'000'000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 1'000'000; ++i)
+        deep += "</a>";
+
+    // A foreign child `levels` elements deep below the tree's own level.
+    const auto nested = [] (int levels)
+    {
+        juce::String open, close;
+        for (int i = 1; i < levels; ++i)
+        {
+            open << "<x>";
+            close << "</x>";
+        }
+        return open + "<y/>" + close;
+    };
+
+    const std::vector<juce::MemoryBlock> refused{
+        blockWithParams (juce::String (deep) + "<PARAM id=\"band1_gain\" value=\"-6\"/>"),
+        // sixteen levels below the tree's own: one more than a block may have
+        blockWithParams (nested (16) + "<PARAM id=\"band1_gain\" value=\"-6\"/>"),
+        blockFromText ("<!DOCTYPE p [<!ENTITY e \"<x><x></x></x>\">]><Parameters>&e;"
+                       "<PARAM id=\"band1_gain\" value=\"-6\"/></Parameters>"),
+        blockWithParams ("<PARAM id=\"band1_gain\" value=\"-6\" note=\"&unknown;\"/>"),
+    };
+    for (size_t i = 0; i < refused.size(); ++i)
+    {
+        restore (processor, refused[i]);
+        ASSERT_EQ (allValues (processor), expected) << "block " << i;
+    }
+
+    restore (processor, blockWithParams (nested (15) + "<PARAM id=\"band1_gain\" value=\"-6\"/>"));
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+}
+
+TEST (StatePersistence, SaveAndReopenKeepEveryValueOfEveryParameterBitForBit)
+{
+    // Frequencies once moved by an ULP or two per save and reopen: the value a state holds
+    // must restore to exactly itself, whether it came from a host's automation or a state.
+    VarnelleAudioProcessor live, reopened;
+    juce::Random random (12);
+    for (int round = 0; round < 300; ++round)
+    {
+        juce::String children;
+        for (auto* p : live.getParameters())
+        {
+            const auto& ranged = dynamic_cast<juce::RangedAudioParameter&> (*p);
+            const auto range = ranged.getNormalisableRange();
+            const auto proportion = round < 2 ? (float)round : random.nextFloat();
+            if (round % 2 == 0)
+                p->setValueNotifyingHost (proportion);
+            else
+                children << "<PARAM id=\"" << ranged.paramID << "\" value=\""
+                         << juce::String (range.start + (range.end - range.start) * (double)proportion, 13)
+                         << "\"/>";
+        }
+        if (round % 2 == 1)
+            restore (live, blockWithParams (children));
+
+        const auto saved = saveState (live);
+        restore (reopened, saved);
+        ASSERT_EQ (allValues (reopened), allValues (live)) << "round " << round;
+        const auto savedAgain = saveState (reopened);
+        restore (live, savedAgain);
+        ASSERT_EQ (saveState (live), saved) << "round " << round;
+        ASSERT_EQ (savedAgain, saved) << "round " << round;
+    }
+}

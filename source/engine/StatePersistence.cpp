@@ -13,10 +13,213 @@ const juce::Identifier valueAttribute{"value"};
 
 constexpr juce::uint32 stateMagic = 0x21324356; // "VC2!"
 
+// The deepest element nesting a state block may have, counting the outermost element as one.
+// Blocks this plug-in writes have two levels (the tree and its parameters); the rest is room
+// for foreign children a host might keep.
+constexpr int maxElementDepth = 16;
+
+bool isAsciiSpace (char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isAsciiDigit (char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isAsciiNameChar (char c)
+{
+    return isAsciiDigit (c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-' ||
+           c == ':' || c == '.';
+}
+
+/** Reads the markup of a state block without recursion, the way JUCE's XML reader will, and
+    says whether it keeps to the plain form blocks are written in: elements with quoted
+    attributes, text, comments, CDATA, the five named entities and complete character
+    references, and at most maxElementDepth levels.
+
+    JUCE's reader recurses once per element level, so a small block nesting a few hundred
+    thousand elements exhausts any thread's stack; host projects and preset files reach the
+    reader on the message thread. It also expands entities declared in a DOCTYPE (exponentially,
+    and into more elements), loops on a processing instruction inside an element, reads past
+    the end on a truncated character reference, and keeps reading after an error, so text that
+    JUCE would reject can still nest deeply. Anything outside the plain form is therefore
+    refused as a whole, before the reader sees it, and inside the plain form this reading and
+    JUCE's agree on every element boundary. */
+class PlainMarkupReader
+{
+public:
+    explicit PlainMarkupReader (std::string_view textToRead) : text (textToRead) {}
+
+    bool isPlainAndShallow()
+    {
+        skipSpace();
+        if (startsWith ("<?xml") && !skipPast ("?>"))
+            return false;
+
+        int depth = 0;
+        while (pos < text.size())
+        {
+            const char c = text[pos];
+            if (c == '&')
+            {
+                if (!skipReference())
+                    return false;
+            }
+            else if (c != '<')
+            {
+                ++pos;
+            }
+            else if (startsWith ("<!--"))
+            {
+                if (!skipPast ("-->"))
+                    return false;
+            }
+            else if (startsWith ("<![CDATA["))
+            {
+                if (depth == 0 || !skipPast ("]]>"))
+                    return false;
+            }
+            else if (startsWith ("</"))
+            {
+                // JUCE ends the element at the next '>' whatever the name says.
+                if (depth == 0 || !skipPast (">"))
+                    return false;
+                if (--depth == 0)
+                    return true; // the reader stops after the outermost element
+            }
+            else
+            {
+                bool opensContent = false;
+                if (!readTag (opensContent) || depth + 1 > maxElementDepth)
+                    return false;
+                if (opensContent)
+                    ++depth;
+                else if (depth == 0)
+                    return true; // an empty outermost element: <Parameters/>
+            }
+        }
+        return true;
+    }
+
+private:
+    bool startsWith (std::string_view prefix) const { return text.substr (pos, prefix.size()) == prefix; }
+
+    bool skipPast (std::string_view terminator)
+    {
+        const auto found = text.find (terminator, pos);
+        if (found == std::string_view::npos)
+            return false;
+        pos = found + terminator.size();
+        return true;
+    }
+
+    void skipSpace()
+    {
+        while (pos < text.size() && isAsciiSpace (text[pos]))
+            ++pos;
+    }
+
+    size_t skipName()
+    {
+        const auto start = pos;
+        while (pos < text.size() && isAsciiNameChar (text[pos]))
+            ++pos;
+        return pos - start;
+    }
+
+    // &amp; &lt; &gt; &quot; &apos; (any case, as JUCE reads them), &#digits; or &#xhex; with
+    // at most eight digits. JUCE reads any other name up to the next ';', wherever that is.
+    bool skipReference()
+    {
+        ++pos; // '&'
+        if (pos < text.size() && text[pos] == '#')
+        {
+            ++pos;
+            const bool hex = pos < text.size() && (text[pos] == 'x' || text[pos] == 'X');
+            if (hex)
+                ++pos;
+            const auto digitsStart = pos;
+            while (pos < text.size() &&
+                   (hex ? std::isxdigit ((unsigned char)text[pos]) != 0 : isAsciiDigit (text[pos])))
+                ++pos;
+            if (pos == digitsStart || pos - digitsStart > 8 || pos >= text.size() || text[pos] != ';')
+                return false;
+            ++pos;
+            return true;
+        }
+
+        const auto nameStart = pos;
+        while (pos < text.size() && std::isalpha ((unsigned char)text[pos]) != 0)
+            ++pos;
+        if (pos >= text.size() || text[pos] != ';')
+            return false;
+        const auto name = juce::String (text.data() + nameStart, pos - nameStart).toLowerCase();
+        ++pos;
+        return name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos";
+    }
+
+    // From '<' to the end of the start tag: a name, then name="value" or name='value' pairs.
+    // `opensContent` tells '>' (children follow) from '/>'.
+    bool readTag (bool& opensContent)
+    {
+        ++pos; // '<'
+        if (skipName() == 0)
+            return false;
+
+        for (;;)
+        {
+            skipSpace();
+            if (startsWith ("/>"))
+            {
+                pos += 2;
+                opensContent = false;
+                return true;
+            }
+            if (startsWith (">"))
+            {
+                ++pos;
+                opensContent = true;
+                return true;
+            }
+            if (skipName() == 0)
+                return false;
+            skipSpace();
+            if (!startsWith ("="))
+                return false;
+            ++pos;
+            skipSpace();
+            if (pos >= text.size() || (text[pos] != '"' && text[pos] != '\''))
+                return false;
+            const char quote = text[pos++];
+            while (pos < text.size() && text[pos] != quote)
+            {
+                if (text[pos] == '<')
+                    return false;
+                if (text[pos] == '&')
+                {
+                    if (!skipReference())
+                        return false;
+                }
+                else
+                {
+                    ++pos;
+                }
+            }
+            if (pos >= text.size())
+                return false;
+            ++pos; // the closing quote
+        }
+    }
+
+    std::string_view text;
+    size_t pos = 0;
+};
+
 // JUCE's XML reader misbehaves on some malformed text: it reads past the end on invalid UTF-8
-// and on a truncated character reference, and loops forever on a processing instruction
-// inside an element. State blocks come from hosts and preset files, so such text is refused
-// before it reaches the reader. Blocks this plug-in writes never contain any of it.
+// and on a truncated character reference, loops forever on a processing instruction inside an
+// element, and recurses once per nested element. State blocks come from hosts and preset
+// files, so such text is refused before it reaches the reader. Blocks this plug-in writes
+// never contain any of it.
 bool isSafeToParse (const char* text, size_t length)
 {
     if (!juce::CharPointer_UTF8::isValidString (text, (int)length))
@@ -33,21 +236,7 @@ bool isSafeToParse (const char* text, size_t length)
     if (pi != std::string_view::npos)
         return false;
 
-    // Every character reference must be complete: &#digits; or &#xhex;
-    for (auto amp = view.find ("&#"); amp != std::string_view::npos; amp = view.find ("&#", amp + 2))
-    {
-        auto i = amp + 2;
-        const bool hex = i < view.size() && (view[i] == 'x' || view[i] == 'X');
-        if (hex)
-            ++i;
-        const auto digitsStart = i;
-        while (i < view.size() &&
-               (hex ? std::isxdigit ((unsigned char)view[i]) : std::isdigit ((unsigned char)view[i])))
-            ++i;
-        if (i == digitsStart || i >= view.size() || view[i] != ';' || i - digitsStart > 8)
-            return false;
-    }
-    return true;
+    return PlainMarkupReader (view).isPlainAndShallow();
 }
 
 // XML forbids an attribute twice on one element; the parser keeps both, and the parameter
@@ -71,14 +260,6 @@ bool hasRepeatedAttributes (const juce::XmlElement& element)
 // number and turn the audio into NaN, and an exponent too long for JUCE's number reader
 // overflows it. A child whose value is not a plain, finite number is treated as one without
 // a value, so its parameter takes the default.
-bool isAsciiSpace (char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-bool isAsciiDigit (char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 // Optional blanks, an optional sign, digits with at most one decimal point (at least one
 // digit), an optional exponent of one to three digits, optional blanks; nothing else.
