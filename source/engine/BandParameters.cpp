@@ -66,9 +66,35 @@ float getFrequencySkew() noexcept
 juce::NormalisableRange<float> getSlotRange (BandParam slot)
 {
     const auto& d = describe (slot);
-    if (isFrequencySlot (slot))
-        return {d.start, d.end, 0.0f, getFrequencySkew()};
-    return {d.start, d.end, d.interval};
+    if (!isFrequencySlot (slot))
+        return {d.start, d.end, d.interval};
+
+    // A parameter holds convertFrom0to1 (n) and a saved state holds that value; restoring it
+    // sets convertFrom0to1 (convertTo0to1 (value)). In single precision the skewed mapping
+    // and its inverse do not undo each other exactly, so a frequency could move by an ULP or
+    // two on every save and reopen. Snapping every value to one that the round trip maps onto
+    // itself makes save → restore → save exact. The round trip is monotonic, so iterating it
+    // from any value climbs or descends to such a value within a step or two.
+    const juce::NormalisableRange<float> plain{d.start, d.end, 0.0f, getFrequencySkew()};
+    juce::NormalisableRange<float> range{d.start, d.end, {}, {}, [plain] (float, float, float value) {
+                                             return snapToRoundTripFixedPoint (plain, value);
+                                         }};
+    range.skew = plain.skew; // the default mappings above use it, and hosts may read it
+    return range;
+}
+
+float snapToRoundTripFixedPoint (const juce::NormalisableRange<float>& plainRange, float value) noexcept
+{
+    auto v =
+        value <= plainRange.start ? plainRange.start : (value >= plainRange.end ? plainRange.end : value);
+    for (int i = 0; i < 16; ++i)
+    {
+        const auto next = plainRange.convertFrom0to1 (plainRange.convertTo0to1 (v));
+        if (next == v)
+            break;
+        v = next;
+    }
+    return v;
 }
 
 float getDefaultValue (int bandIndex, BandParam slot) noexcept

@@ -50,8 +50,14 @@ juce::String getBandParameterName (int bandIndex, BandParam slot);
 /** Skew that puts 1000 Hz at the middle of the 20 Hz .. 20 kHz range (single precision). */
 float getFrequencySkew() noexcept;
 
-/** The range of a float slot (the bypass slot has none and yields 0 .. 1). */
+/** The range of a float slot (the bypass slot has none and yields 0 .. 1). The frequency
+    ranges snap every value to one that survives a save and restore unchanged. */
 juce::NormalisableRange<float> getSlotRange (BandParam slot);
+
+/** `value` limited to the range, then moved to the nearest value v, in the direction the
+    mapping moves it, for which convertFrom0to1 (convertTo0to1 (v)) == v in `plainRange`
+    (a range without snapping). */
+float snapToRoundTripFixedPoint (const juce::NormalisableRange<float>& plainRange, float value) noexcept;
 
 /** A parameter's default value in real units (0 or 1 for the bypass). */
 float getDefaultValue (int bandIndex, BandParam slot) noexcept;
