@@ -313,30 +313,44 @@ private:
     JUCE_DECLARE_NON_COPYABLE (CheckRegistry)
 };
 
-/** True if arrays and objects nest deeper than `maxDepth` anywhere in `json`. JUCE's parser
-    recurses once per level, so a small but deeply nested document could exhaust the stack of
-    the thread parsing it. Brackets inside strings do not count. */
+/** True if arrays and objects may nest deeper than `maxDepth` anywhere in `json`. JUCE's
+    parser recurses once per level, so a small but deeply nested document could exhaust the
+    stack of the thread parsing it.
+
+    The text is read as JUCE's parser reads it, so that no bracket it will see as one goes
+    uncounted: strings in double or single quotes (a backslash escapes the next character),
+    and after a minus sign the one character (past any white space) that its number reader
+    takes as a digit without looking, be it a quote or a bracket. Wherever this reading and
+    the parser's could still part, the parser stops at a syntax error or the count here is the
+    larger, so a feed is at worst refused, never parsed deeper than `maxDepth`. */
 bool nestsDeeperThan (const juce::String& json, int maxDepth)
 {
     int depth = 0;
-    bool inString = false, escaped = false;
+    juce::juce_wchar openQuote = 0; // the quote of the string being read, 0 outside strings
+    bool escaped = false;
 
     for (auto p = json.getCharPointer(); !p.isEmpty();)
     {
         const auto c = p.getAndAdvance();
 
-        if (inString)
+        if (openQuote != 0)
         {
             if (escaped)
                 escaped = false;
             else if (c == '\\')
                 escaped = true;
-            else if (c == '"')
-                inString = false;
+            else if (c == openQuote)
+                openQuote = 0;
         }
-        else if (c == '"')
+        else if (c == '"' || c == '\'')
         {
-            inString = true;
+            openQuote = c;
+        }
+        else if (c == '-')
+        {
+            p = p.findEndOfWhitespace();
+            if (!p.isEmpty())
+                ++p;
         }
         else if (c == '[' || c == '{')
         {
@@ -345,7 +359,7 @@ bool nestsDeeperThan (const juce::String& json, int maxDepth)
         }
         else if (c == ']' || c == '}')
         {
-            --depth;
+            depth = std::max (0, depth - 1);
         }
     }
 
@@ -380,9 +394,9 @@ int readVersionPart (const juce::String& token)
     return (int)std::min (value, (juce::int64)INT_MAX);
 }
 
-/** The feed's text, or nothing when the request fails, is cancelled, answers with a status
+/** The feed's bytes, or nothing when the request fails, is cancelled, answers with a status
     other than 2xx, or sends more than maxFeedBytes. */
-std::optional<juce::String> fetchFeed (const juce::String& baseUrl)
+std::optional<juce::MemoryBlock> fetchFeed (const juce::String& baseUrl)
 {
     const juce::URL url (makeSiteAddress (baseUrl, "/products.json"));
     juce::WebInputStream stream (url, false);
@@ -423,7 +437,7 @@ std::optional<juce::String> fetchFeed (const juce::String& baseUrl)
     if (stream.isError() || attachment.wasCancelled())
         return {};
 
-    return juce::String::createStringFromData (body.getData(), (int)body.getSize());
+    return body;
 }
 
 } // namespace
@@ -497,6 +511,22 @@ juce::String readLatestVersion (const juce::String& feedText)
     return latest.toString().trim();
 }
 
+UpdateCheckResult evaluateFeed (const void* feedBytes, size_t numBytes, const juce::String& ownVersion)
+{
+    if (numBytes > (size_t)updateCheckLimits::maxFeedBytes)
+        return UpdateCheckResult::failed;
+
+    const auto feed = juce::String::createStringFromData (feedBytes, (int)numBytes);
+    const auto latest = readLatestVersion (feed);
+
+    if (latest.isEmpty())
+        return UpdateCheckResult::failed;
+
+    return isNewerVersion (parseVersion (latest), parseVersion (ownVersion.trim()))
+               ? UpdateCheckResult::newerVersion
+               : UpdateCheckResult::notNewer;
+}
+
 UpdateCheckResult runUpdateCheck (const juce::String& baseUrl, const juce::String& ownVersion)
 {
     try
@@ -506,14 +536,7 @@ UpdateCheckResult runUpdateCheck (const juce::String& baseUrl, const juce::Strin
         if (!feed.has_value())
             return UpdateCheckResult::failed;
 
-        const auto latest = readLatestVersion (*feed);
-
-        if (latest.isEmpty())
-            return UpdateCheckResult::failed;
-
-        return isNewerVersion (parseVersion (latest), parseVersion (ownVersion.trim()))
-                   ? UpdateCheckResult::newerVersion
-                   : UpdateCheckResult::notNewer;
+        return evaluateFeed (feed->getData(), feed->getSize(), ownVersion);
     }
     catch (...)
     {

@@ -59,6 +59,12 @@ inline constexpr int maxFeedNesting = 64;
 inline constexpr int requestDeadlineMs = 8000;
 } // namespace updateCheckLimits
 
+/** What a feed of `numBytes` bytes (read as text the way JUCE reads a web page) means for a
+    build of version `ownVersion`: newerVersion or notNewer when its latest_version is later or
+    not, failed when it names none or is longer than maxFeedBytes. Any thread. */
+UpdateCheckResult evaluateFeed (const void* feedBytes, size_t numBytes,
+                                const juce::String& ownVersion = getOwnVersion());
+
 /** Fetches `baseUrl` + "/products.json" and compares its latest_version with `ownVersion`.
     Blocks for up to about `requestDeadlineMs`; call it from a background thread. Any thread.
     The request can be ended early by cancelAllUpdateChecks(). */

@@ -644,28 +644,41 @@ TEST (UpdateCheckFeed, DeeplyNestedDocumentsAreRejectedWithoutRecursingIntoThem)
     const auto deep = juce::String::repeatedString ("[", 32000) + juce::String::repeatedString ("]", 32000);
     const auto deepObjects =
         juce::String::repeatedString ("{\"a\":", 10000) + "1" + juce::String::repeatedString ("}", 10000);
+    // Brackets hidden from a reader that knows only double quotes, or that does not know that
+    // JUCE's number reader takes the character after a minus sign as a digit, unseen.
+    const juce::StringArray disguised{
+        "{\"x\":['\"'," + juce::String::repeatedString ("[", 60000),
+        "[" + juce::String::repeatedString ("-],[", 15000),
+        "[-\"," + juce::String::repeatedString ("[", 60000),
+        "[- '," + juce::String::repeatedString ("[", 60000),
+    };
 
     struct SmallStackThread : juce::Thread
     {
         SmallStackThread() : juce::Thread ("deep feed", 1024 * 1024) {}
         void run() override
         {
-            resultA = readLatestVersion (deep);
-            resultB = readLatestVersion (deepObjects);
+            for (const auto& document : documents)
+                results.add (readLatestVersion (document));
         }
-        juce::String deep, deepObjects, resultA = "unset", resultB = "unset";
+        juce::StringArray documents, results;
     } worker;
 
-    worker.deep = deep;
-    worker.deepObjects = deepObjects;
+    worker.documents.add (deep);
+    worker.documents.add (deepObjects);
+    worker.documents.addArray (disguised);
     ASSERT_TRUE (worker.startThread());
     ASSERT_TRUE (worker.waitForThreadToExit (20000));
-    EXPECT_EQ (worker.resultA, "");
-    EXPECT_EQ (worker.resultB, "");
+    ASSERT_EQ (worker.results.size(), worker.documents.size());
+    for (int i = 0; i < worker.results.size(); ++i)
+        EXPECT_EQ (worker.results[i], "") << "document " << i;
 
     // Ordinary nesting, and brackets inside strings, are fine.
     EXPECT_EQ (readLatestVersion (
                    R"({"a": [[[{"b": "[[[[{{{{"}]]], "products": {"varnelle": {"latest_version": "1.3.0",)"
                    R"( "x": {"y": {"z": [1, [2, [3, "\"]]]]"]]]}}}}})"),
                "1.3.0");
+    EXPECT_EQ (readLatestVersion (R"({"n": [-1, -2.5e-3, '[[[{{'], "products": {"varnelle": )"
+                                  R"({"latest_version": '1.4.0'}}})"),
+               "1.4.0");
 }

@@ -611,6 +611,18 @@ void Harness::writeSeeds (const juce::File& dir) const
             child->setAttribute ("value", "abc");
         writeXmlSeed (dir, "out-of-range-xml", xml);
     }
+    {
+        // The default values below 100,000 nested elements (700 KB): libFuzzer grows inputs far
+        // too slowly to reach such depths by itself, so mutations start from the worst case.
+        auto text = defaultXml->toString (juce::XmlElement::TextFormat().singleLine());
+        const auto rootEnd = text.indexOf ("<PARAM");
+        check (rootEnd > 0, "default state has no parameters");
+        constexpr int depth = 100000;
+        text = text.substring (0, rootEnd) + juce::String::repeatedString ("<a>", depth) +
+               juce::String::repeatedString ("</a>", depth) + text.substring (rootEnd);
+        const auto utf8 = text.toUTF8();
+        writeFile (dir, "deep-nesting-xml", 1, utf8.getAddress(), std::strlen (utf8.getAddress()));
+    }
 }
 
 Harness& harness()
