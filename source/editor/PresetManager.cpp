@@ -3,7 +3,6 @@
 #include "engine/StatePersistence.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace varnelle::editor
 {
@@ -50,8 +49,11 @@ juce::File PresetManager::getPresetFolder() const
 
 juce::Array<juce::File> PresetManager::listPresetFiles() const
 {
+    // Names starting with a dot are hidden files, among them the temporary file a save
+    // interrupted by a crash leaves behind; none of them is a preset the user saved.
     auto files = getPresetFolder().findChildFiles (juce::File::findFiles, false, fileWildcard);
-    files.removeIf ([] (const juce::File& file) { return getPresetName (file).isEmpty(); });
+    files.removeIf ([] (const juce::File& file)
+                    { return getPresetName (file).isEmpty() || file.getFileName().startsWithChar ('.'); });
 
     // Names equal but for case (possible on Linux) keep a fixed order.
     std::sort (files.begin(), files.end(),
@@ -194,13 +196,19 @@ PresetManager::LoadResult PresetManager::loadPreset (const juce::File& presetFil
     if (!presetFile.existsAsFile())
         return LoadResult::missing;
 
+    // A real preset is a few kilobytes. Reading a huge file would stall the message thread
+    // and could run out of memory, so its size decides before a byte is read.
+    if (presetFile.getSize() > maxPresetFileBytes)
+        return LoadResult::tooLarge;
+
     juce::MemoryBlock data;
 
     if (!presetFile.loadFileAsData (data))
         return LoadResult::unreadable;
 
-    if (data.getSize() > (size_t)std::numeric_limits<int>::max())
-        return LoadResult::invalid;
+    // The file may have grown since its size was asked.
+    if (data.getSize() > (size_t)maxPresetFileBytes)
+        return LoadResult::tooLarge;
 
     const auto size = (int)data.getSize();
 

@@ -29,8 +29,12 @@ public:
         loaded,     // the bytes were a state block and the processor took them
         missing,    // not an existing file: nothing done
         unreadable, // exists but could not be read: nothing changed
-        invalid     // read, but not a state block of this processor (or empty): nothing changed
+        invalid,    // read, but not a state block of this processor (or empty): nothing changed
+        tooLarge    // larger than maxPresetFileBytes, so not read at all: nothing changed
     };
+
+    /** The largest file loadPreset reads; a preset holds a few kilobytes. */
+    static constexpr juce::int64 maxPresetFileBytes = 1024 * 1024;
 
     /** `presetFolder` is where presets live; tests pass a temporary folder. Nothing is created
         until the folder is asked for. */
@@ -52,9 +56,9 @@ public:
         reported: listing then finds nothing and writes fail. */
     juce::File getPresetFolder() const;
 
-    /** The files directly in the preset folder (hidden ones included, folders and other
-        extensions not) matching "*.varnellepreset", sorted by preset name ignoring case. A file
-        named just ".varnellepreset" has no name to show and is left out. */
+    /** The files directly in the preset folder (folders, other extensions and hidden files,
+        whose names start with ".", not) matching "*.varnellepreset", sorted by preset name
+        ignoring case. */
     juce::Array<juce::File> listPresetFiles() const;
 
     /** The file in the preset folder for `presetName` (sanitised first), or a default file for a
@@ -105,8 +109,9 @@ public:
     /** Deletes the file for good (no recycle bin). True when it is gone. */
     static bool deletePreset (const juce::File& presetFile);
 
-    /** Reads the whole file and, if it holds a usable state block, hands the bytes to the
-        processor's setStateInformation. Anything else changes no parameter. */
+    /** Reads the whole file (unless it is larger than maxPresetFileBytes) and, if it holds a
+        usable state block, hands the bytes to the processor's setStateInformation. Anything
+        else changes no parameter. */
     LoadResult loadPreset (const juce::File& presetFile);
 
     /** Every ranged parameter of the processor (in getParameters order) back to its default,

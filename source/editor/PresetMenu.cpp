@@ -50,6 +50,13 @@ void JucePresetUi::showLoadFailure (const juce::File& presetFile)
                                             nullptr);
 }
 
+void JucePresetUi::showNotAPreset (const juce::File& presetFile)
+{
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, "Preset",
+                                            "'" + presetFile.getFileName() + "' is not a Varnelle preset.",
+                                            {}, nullptr);
+}
+
 void JucePresetUi::revealFolder (const juce::File& folder)
 {
     folder.revealToUser();
@@ -190,6 +197,10 @@ void PresetMenu::loadSelectedPreset()
 
         case PresetManager::LoadResult::unreadable:
             ui->showLoadFailure (file); // the item stays selected, the remembered path unchanged
+            return;
+
+        case PresetManager::LoadResult::tooLarge:
+            ui->showNotAPreset (file); // as for an unreadable file
             return;
 
         case PresetManager::LoadResult::loaded:

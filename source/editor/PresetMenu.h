@@ -42,6 +42,10 @@ public:
     /** "Preset" / "Failed to load preset:\n<full path>", one OK button, nothing to wait for. */
     virtual void showLoadFailure (const juce::File& presetFile) = 0;
 
+    /** "Preset" / "'<file name>' is not a Varnelle preset.", one OK button, nothing to wait
+        for: a file too large to be one, which is therefore not even read. */
+    virtual void showNotAPreset (const juce::File& presetFile) = 0;
+
     /** Shows the folder in the system's file browser. */
     virtual void revealFolder (const juce::File& folder) = 0;
 };
@@ -65,6 +69,7 @@ public:
     void confirmReplace (const juce::String& presetName, juce::Component& associatedComponent,
                          std::function<void (bool)> onResult) override;
     void showLoadFailure (const juce::File& presetFile) override;
+    void showNotAPreset (const juce::File& presetFile) override;
     void revealFolder (const juce::File& folder) override;
 };
 
@@ -120,8 +125,9 @@ public:
     juce::File getSelectedPresetFile() const;
 
     /** The box's change action: loads the picked preset, or resets to the factory values. Only
-        a file that exists but cannot be read is reported (showLoadFailure); a vanished file or
-        bytes that are no state block (an empty file too) change nothing and show nothing. */
+        a file that exists but cannot be read (showLoadFailure) and a file too large to be a
+        preset (showNotAPreset) are reported; a vanished file or bytes that are no state block
+        (an empty file too) change nothing and show nothing. */
     void loadSelectedPreset();
 
     /** The button's click action: shows the menu of buildPresetMenu at the button. */

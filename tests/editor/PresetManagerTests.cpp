@@ -43,6 +43,7 @@ struct UiRecord
     std::function<void (bool)> pendingReplace;
 
     std::vector<juce::File> loadFailures;
+    std::vector<juce::File> notPresets;
     std::vector<juce::File> revealedFolders;
 
     // Each fire takes the callback out first, as the real async calls run theirs only once.
@@ -92,6 +93,7 @@ public:
     {
         record->loadFailures.push_back (presetFile);
     }
+    void showNotAPreset (const juce::File& presetFile) override { record->notPresets.push_back (presetFile); }
     void revealFolder (const juce::File& folder) override { record->revealedFolders.push_back (folder); }
 
 private:
@@ -320,7 +322,8 @@ TEST_F (PresetTest, FolderThatCannotBeCreatedListsNothingAndSavesNothing)
 TEST_F (PresetTest, ListHoldsOnlyPresetFilesDirectlyInTheFolderSortedIgnoringCase)
 {
     const auto state = stateOf (processor);
-    for (auto name : {"b", "A", "Beta", "alpha", "A.B", ".hidden"})
+    // Hidden files, such as the temporary file of a save that a crash interrupted, are no presets.
+    for (auto name : {"b", "A", "Beta", "alpha", "A.B", ".hidden", ".Beta_temp8d1f2c"})
         writePreset (juce::String (name) + ".varnellepreset", state);
     writePreset ("notes.txt", state);
     writePreset ("b.varnellepreset.bak", state);
@@ -336,7 +339,7 @@ TEST_F (PresetTest, ListHoldsOnlyPresetFilesDirectlyInTheFolderSortedIgnoringCas
         names.add (PresetManager::getPresetName (file));
     }
 
-    EXPECT_EQ (names.joinIntoString ("|"), ".hidden|A|A.B|alpha|b|Beta");
+    EXPECT_EQ (names.joinIntoString ("|"), "A|A.B|alpha|b|Beta");
 }
 
 TEST_F (PresetTest, RefreshFillsTheBoxAndItsPathProperties)
@@ -1016,6 +1019,34 @@ TEST_F (PresetTest, PresetThatIsNoStateBlockChangesNothingAndShowsNothing)
     o.presets.handlePresetMenuResult (PresetMenu::savePresetItem);
     EXPECT_EQ (fileBytes (empty), stateOf (processor));
     EXPECT_EQ (selectedPath(), empty.getFullPathName());
+}
+
+TEST_F (PresetTest, FileLargerThanAnyPresetIsNotReadAndIsReportedByName)
+{
+    // A valid block padded with zeros still loads, so only the size can refuse it.
+    auto padded = presetState (-9.0f);
+    padded.setSize ((size_t)PresetManager::maxPresetFileBytes, true);
+    const auto largest = writePreset ("Largest.varnellepreset", padded);
+    padded.setSize ((size_t)PresetManager::maxPresetFileBytes + 1, true);
+    const auto tooLarge = writePreset ("Too Large.varnellepreset", padded);
+    auto& o = openOwner();
+    setSomeParameters (processor, -4.0f);
+    const auto values = normalisedValues (processor);
+
+    pick (idOf ("Too Large"));
+
+    ASSERT_EQ (record->notPresets.size(), 1u);
+    EXPECT_EQ (record->notPresets[0], tooLarge);
+    EXPECT_TRUE (record->loadFailures.empty());
+    EXPECT_EQ (normalisedValues (processor), values);
+    EXPECT_EQ (o.box.getText(), "Too Large");
+    EXPECT_EQ (selectedPath(), "");
+    EXPECT_EQ (PresetManager (processor, folder).loadPreset (tooLarge), PresetManager::LoadResult::tooLarge);
+
+    pick (idOf ("Largest"));
+    EXPECT_EQ (record->notPresets.size(), 1u);
+    EXPECT_EQ (selectedPath(), largest.getFullPathName());
+    EXPECT_FLOAT_EQ (processor.parameters.getRawParameterValue ("band1_gain")->load(), -9.0f);
 }
 
 TEST_F (PresetTest, PresetThatVanishedBeforeBeingPickedDoesNothing)
