@@ -8,6 +8,14 @@
 
 using namespace varnelle;
 
+namespace varnelle
+{
+struct SpectrumExchangeTestAccess
+{
+    static juce::SpinLock& lockOf (SpectrumExchange& exchange) { return exchange.spectrumLock; }
+};
+} // namespace varnelle
+
 namespace
 {
 using View = std::array<float, numDisplayBins>;
@@ -168,4 +176,42 @@ TEST (AnalyzerFeed, ConcurrentPollingAlwaysSeesConsistentPairs)
 
     EXPECT_GT (pairs.load(), 10);
     EXPECT_EQ (torn.load(), 0);
+}
+
+TEST (AnalyzerFeed, TheAudioThreadNeverWaitsForAReaderHoldingTheLock)
+{
+    // A message thread pre-empted while it copies holds the lock; the audio thread must skip
+    // that frame's publication instead of spinning until the reader runs again.
+    SpectrumExchange exchange;
+    const BandParamPointers noParameters{};
+    StftEngine engine (noParameters, &exchange);
+    engine.prepare (48000.0, 1);
+    auto signal = test::makeSine (440.0, 48000.0, 512);
+    const auto processHops = [&] (int hops)
+    {
+        for (int i = 0; i < hops; ++i)
+            engine.processChannel (0, signal.data(), 512);
+    };
+    processHops (4);
+    const int published = exchange.getFrameCount();
+    ASSERT_EQ (published, 1);
+
+    juce::WaitableEvent locked, processed;
+    std::atomic<bool> processedWhileHeld{false};
+    std::thread reader (
+        [&]
+        {
+            const juce::SpinLock::ScopedLockType hold (SpectrumExchangeTestAccess::lockOf (exchange));
+            locked.signal();
+            processedWhileHeld = processed.wait (5000); // held until the audio is done, 5 s at most
+        });
+    locked.wait();
+    processHops (8);
+    processed.signal();
+    reader.join();
+
+    EXPECT_TRUE (processedWhileHeld);
+    EXPECT_EQ (exchange.getFrameCount(), published); // those frames were not published
+    processHops (1);
+    EXPECT_EQ (exchange.getFrameCount(), published + 1);
 }

@@ -9,14 +9,18 @@
 namespace varnelle
 {
 
-void SpectrumExchange::publish (const float* before, const float* after) noexcept
+bool SpectrumExchange::publish (const float* before, const float* after) noexcept
 {
-    {
-        const juce::SpinLock::ScopedLockType lock (spectrumLock);
-        std::copy (before, before + numDisplayBins, spectrumBefore);
-        std::copy (after, after + numDisplayBins, spectrumAfter);
-    }
+    // Never waits: a reader holding the lock (perhaps pre-empted while it copies) costs the
+    // display this one frame, never the audio thread its deadline.
+    const juce::SpinLock::ScopedTryLockType lock (spectrumLock);
+    if (!lock.isLocked())
+        return false;
+
+    std::copy (before, before + numDisplayBins, spectrumBefore);
+    std::copy (after, after + numDisplayBins, spectrumAfter);
     spectrumFrameCounter.fetch_add (1);
+    return true;
 }
 
 bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept

@@ -13,15 +13,17 @@ namespace varnelle
 /** Hands the display the before/after views of channel 0's latest analysis frame.
 
     The audio thread publishes a pair once per frame; the message thread fetches the newest
-    pair from its timer. `spectrumLock` is held only for the two 4 KB copies on either side,
-    so the audio thread waits at most for one copy by the reader. Pairs the reader did not
-    fetch are overwritten; a reader must accept seeing the same pair twice.
+    pair from its timer. `spectrumLock` is held only for the two 4 KB copies on either side.
+    The audio thread never waits for it: while the reader holds it, that frame is not
+    published. Pairs the reader did not fetch are overwritten; a reader must accept seeing the
+    same pair twice.
 */
 class SpectrumExchange
 {
 public:
-    /** Audio thread: stores a pair (numDisplayBins values each) and counts it. */
-    void publish (const float* before, const float* after) noexcept;
+    /** Audio thread: stores a pair (numDisplayBins values each) and counts it, unless the
+        reader holds the lock right now; then nothing changes and it returns false. */
+    bool publish (const float* before, const float* after) noexcept;
 
     /** Message thread: copies the newest pair into the caller's buffers if it is newer than
         `lastSeenFrame`, and updates `lastSeenFrame`. Returns false and copies nothing otherwise. */
@@ -30,6 +32,8 @@ public:
     int getFrameCount() const noexcept { return spectrumFrameCounter.load(); }
 
 private:
+    friend struct SpectrumExchangeTestAccess; // lets a test play a slow reader
+
     mutable juce::SpinLock spectrumLock;
     float spectrumBefore[numDisplayBins] = {};
     float spectrumAfter[numDisplayBins] = {};
