@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fftw3.h>
+
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
+#include <thread>
 
 using namespace varnelle;
 
@@ -429,4 +433,46 @@ TEST (OptimisedEngine, LevelsAndDisplayValuesMatchTheReferenceUpToRounding)
         for (int i = 0; i < numDisplayBins; ++i)
             ASSERT_NEAR (direct[(size_t)i], reference[(size_t)i], 1e-6f) << "bin " << i;
     }
+}
+
+TEST (FftwPlanner, OtherCodeMayPlanOnItsOwnThreadWhileProcessorsComeAndGo)
+{
+    // FFTW's planner is one per process: a host or another plug-in planning on its own
+    // thread, without our lock, meets our planning in processors created and destroyed on
+    // another. Once our engine has planned, FFTW serialises the planner itself.
+    {
+        VarnelleAudioProcessor first;
+    }
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> foreignPlans{0};
+    std::thread foreign (
+        [&]
+        {
+            for (int n = 64; !stop; n = n >= 8192 ? 64 : n + 48)
+            {
+                float* real = fftwf_alloc_real ((size_t)n);
+                fftwf_complex* complex = fftwf_alloc_complex ((size_t)n);
+                auto forward = fftwf_plan_dft_r2c_1d (n, real, complex, FFTW_ESTIMATE);
+                auto backward = fftwf_plan_dft_1d (n, complex, complex, FFTW_BACKWARD, FFTW_ESTIMATE);
+                fftwf_destroy_plan (forward);
+                fftwf_destroy_plan (backward);
+                fftwf_free (real);
+                fftwf_free (complex);
+                ++foreignPlans;
+            }
+        });
+
+    for (int i = 0; i < 150; ++i)
+    {
+        auto processor = makeProcessor (EnginePath::optimised, 2, 48000.0);
+        EXPECT_EQ (processor->getEngine().getFftBackend(), FftBackend::fftw);
+        juce::AudioBuffer<float> buffer (2, 512);
+        buffer.clear();
+        juce::MidiBuffer midi;
+        processor->processBlock (buffer, midi);
+    }
+    stop = true;
+    foreign.join();
+    EXPECT_GT (foreignPlans.load(), 0);
 }

@@ -58,25 +58,38 @@ std::mutex& fftwPlannerMutex()
 // life of its library. When a host unloads this plug-in and nothing else uses FFTW, the system
 // would unload FFTW with it and that memory would be lost, some 160 KB on every load cycle.
 // Keeping FFTW in the process once it has been used lets the next load reuse it instead. Our
-// own library still unloads. Call with the planner mutex held.
-void keepFftwLoaded()
+// own library still unloads.
+void keepLibraryLoaded ([[maybe_unused]] void* functionInLibrary)
 {
 #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+    Dl_info library{}, ours{};
+    if (::dladdr (functionInLibrary, &library) == 0 || library.dli_fname == nullptr)
+        return;
+
+    // FFTW linked statically lives in our own library, which must stay unloadable.
+    if (::dladdr (reinterpret_cast<void*> (&keepLibraryLoaded), &ours) != 0 &&
+        ours.dli_fbase == library.dli_fbase)
+        return;
+
+    ::dlopen (library.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+#endif
+}
+
+// FFTW's planner is one per process, and the host or other plug-ins (Ardour uses FFTW) may
+// plan on their own threads while we plan on ours; our mutex only orders our own calls. FFTW
+// then takes its own lock around every planner call. Its threads library installs that lock
+// as hooks inside FFTW, so both libraries stay loaded: hooks into an unloaded library would
+// crash the next planner call anywhere in the process. Call with the planner mutex held.
+void prepareFftwForThisProcess()
+{
     static bool done = false;
     if (done)
         return;
     done = true;
 
-    Dl_info fftw{}, ours{};
-    if (::dladdr (reinterpret_cast<void*> (&fftwf_execute), &fftw) == 0 || fftw.dli_fname == nullptr)
-        return;
-
-    // FFTW linked statically lives in our own library, which must stay unloadable.
-    if (::dladdr (reinterpret_cast<void*> (&keepFftwLoaded), &ours) != 0 && ours.dli_fbase == fftw.dli_fbase)
-        return;
-
-    ::dlopen (fftw.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-#endif
+    keepLibraryLoaded (reinterpret_cast<void*> (&fftwf_execute));
+    keepLibraryLoaded (reinterpret_cast<void*> (&fftwf_make_planner_thread_safe));
+    fftwf_make_planner_thread_safe();
 }
 
 bool isFftwAligned (const void* p) noexcept
@@ -93,7 +106,7 @@ public:
     FftwFrameFft()
     {
         const std::lock_guard<std::mutex> lock (fftwPlannerMutex());
-        keepFftwLoaded();
+        prepareFftwForThisProcess();
         frameData = fftwf_alloc_real ((size_t)fftSize);
         spectrumData = fftwf_alloc_complex ((size_t)numBins);
         if (frameData == nullptr || spectrumData == nullptr)
