@@ -313,19 +313,34 @@ private:
     JUCE_DECLARE_NON_COPYABLE (CheckRegistry)
 };
 
-/** True if arrays and objects may nest deeper than `maxDepth` anywhere in `json`. JUCE's
-    parser recurses once per level, so a small but deeply nested document could exhaust the
-    stack of the thread parsing it.
+/** True if JUCE's JSON parser can read `json` safely: arrays and objects nest at most
+    `maxDepth` deep, and no number has more digits than its readers can hold.
+
+    JUCE's parser recurses once per level, so a small but deeply nested document could exhaust
+    the stack of the thread parsing it. Its integer reader collects every digit of a number in
+    a 64-bit integer, and its exponent reader in an int, both without overflow checks.
 
     The text is read as JUCE's parser reads it, so that no bracket it will see as one goes
     uncounted: strings in double or single quotes (a backslash escapes the next character),
     and after a minus sign the one character (past any white space) that its number reader
     takes as a digit without looking, be it a quote or a bracket. Wherever this reading and
-    the parser's could still part, the parser stops at a syntax error or the count here is the
-    larger, so a feed is at worst refused, never parsed deeper than `maxDepth`. */
-bool nestsDeeperThan (const juce::String& json, int maxDepth)
+    the parser's could still part, the parser stops at a syntax error or the counts here are
+    the larger, so a feed is at worst refused, never read unsafely. */
+bool isSafeForJuceJson (const juce::String& json, int maxDepth)
 {
-    int depth = 0;
+    // A number's integer part, started by any character after a minus sign (whose code,
+    // up to 0x10FFFF, weighs at most seven digits), stays below 10^18; an exponent below 10^9.
+    constexpr int maxIntegerDigits = 17, maxExponentDigits = 8;
+
+    enum class NumberPart
+    {
+        integer,
+        fraction,
+        exponent
+    };
+
+    int depth = 0, digits = 0;
+    auto part = NumberPart::integer;
     juce::juce_wchar openQuote = 0; // the quote of the string being read, 0 outside strings
     bool escaped = false;
 
@@ -341,21 +356,47 @@ bool nestsDeeperThan (const juce::String& json, int maxDepth)
                 escaped = true;
             else if (c == openQuote)
                 openQuote = 0;
+            continue;
         }
-        else if (c == '"' || c == '\'')
+
+        if (c >= '0' && c <= '9')
+        {
+            const int limit = part == NumberPart::exponent ? maxExponentDigits : maxIntegerDigits;
+            if (part != NumberPart::fraction && ++digits > limit)
+                return false;
+            continue;
+        }
+
+        digits = 0;
+        part = NumberPart::integer;
+
+        if (c == '"' || c == '\'')
         {
             openQuote = c;
+        }
+        else if (c == '.')
+        {
+            part = NumberPart::fraction;
+        }
+        else if (c == 'e' || c == 'E')
+        {
+            part = NumberPart::exponent;
+            if (*p == '-' || *p == '+')
+                ++p;
         }
         else if (c == '-')
         {
             p = p.findEndOfWhitespace();
             if (!p.isEmpty())
-                ++p;
+            {
+                const auto first = p.getAndAdvance();
+                digits = first >= '0' && first <= '9' ? 1 : 7;
+            }
         }
         else if (c == '[' || c == '{')
         {
             if (++depth > maxDepth)
-                return true;
+                return false;
         }
         else if (c == ']' || c == '}')
         {
@@ -363,7 +404,7 @@ bool nestsDeeperThan (const juce::String& json, int maxDepth)
         }
     }
 
-    return false;
+    return true;
 }
 
 /** One version part: white space, an optional sign, then digits up to the first non-digit.
@@ -483,7 +524,7 @@ juce::String makeSiteAddress (const juce::String& baseUrl, const juce::String& p
 
 juce::String readLatestVersion (const juce::String& feedText)
 {
-    if (nestsDeeperThan (feedText, updateCheckLimits::maxFeedNesting))
+    if (!isSafeForJuceJson (feedText, updateCheckLimits::maxFeedNesting))
         return {};
 
     const auto document = juce::JSON::parse (feedText);

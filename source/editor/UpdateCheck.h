@@ -36,8 +36,9 @@ juce::String getMakerSiteUrl();
 juce::String makeSiteAddress (const juce::String& baseUrl, const juce::String& path);
 
 /** The trimmed products → varnelle → latest_version value of a feed document, or an empty
-    string when the document is not JSON (or nests deeper than maxFeedNesting), a level is
-    missing or not an object, or the value is neither a string nor a number. */
+    string when the document is not JSON (or nests deeper than maxFeedNesting, or has a number
+    with more digits than JUCE's parser can hold), a level is missing or not an object, or the
+    value is neither a string nor a number. */
 juce::String readLatestVersion (const juce::String& feedText);
 
 enum class UpdateCheckResult

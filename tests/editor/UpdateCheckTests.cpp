@@ -678,6 +678,13 @@ TEST (UpdateCheckFeed, DeeplyNestedDocumentsAreRejectedWithoutRecursingIntoThem)
                    R"({"a": [[[{"b": "[[[[{{{{"}]]], "products": {"varnelle": {"latest_version": "1.3.0",)"
                    R"( "x": {"y": {"z": [1, [2, [3, "\"]]]]"]]]}}}}})"),
                "1.3.0");
+    // JUCE's number reader overflows (undefined behaviour) on such numbers: refused too.
+    for (const auto* number :
+         {"12345678901234567890", "-[123456789012345678", "1e12345678901", "2.5E-12345678901"})
+        EXPECT_EQ (readLatestVersion (juce::String (R"({"n": )") + number +
+                                      R"(, "products": {"varnelle": {"latest_version": "1.3.0"}}})"),
+                   "")
+            << number;
     EXPECT_EQ (readLatestVersion (R"({"n": [-1, -2.5e-3, '[[[{{'], "products": {"varnelle": )"
                                   R"({"latest_version": '1.4.0'}}})"),
                "1.4.0");
