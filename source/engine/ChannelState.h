@@ -26,6 +26,7 @@ struct ChannelState
     std::vector<float> outputAccumulator;    // overlap-added, synthesis-windowed output
     std::vector<float> windowSumAccumulator; // overlap-added synthesis × analysis window
     BandGainMemory bandGains;
+    float bypassMix = 0.0f; // 0: the processed output; 1: the input delayed by the latency
     int writePosition = 0;
     std::int64_t samplesWritten = 0;
 };

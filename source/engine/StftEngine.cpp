@@ -53,16 +53,25 @@ void StftEngine::prepare (double sampleRate, int numChannels)
     for (size_t k = 0; k < (size_t)fftSize; ++k)
         windowProduct[k] = synthesisWindow[k] * analysisWindow[k];
 
+    bypassMixStep =
+        1.0f / (float)juce::jmax (1.0, std::round (currentSampleRate * bypassCrossfadeMs / 1000.0));
+
     channelStates.clear();
     channelStates.resize ((size_t)juce::jmax (0, numChannels));
     for (auto& state : channelStates)
+    {
         initChannelState (state);
+        state.bypassMix = bypassed ? 1.0f : 0.0f;
+    }
 }
 
 void StftEngine::reset() noexcept
 {
     for (auto& state : channelStates)
+    {
         resetChannelState (state);
+        state.bypassMix = bypassed ? 1.0f : 0.0f;
+    }
 }
 
 void StftEngine::ensureChannels (int numChannels)
@@ -73,7 +82,42 @@ void StftEngine::ensureChannels (int numChannels)
 
     channelStates.resize ((size_t)numChannels);
     for (auto i = oldSize; i < channelStates.size(); ++i)
+    {
         initChannelState (channelStates[i]);
+        channelStates[i].bypassMix = bypassed ? 1.0f : 0.0f;
+    }
+}
+
+BandSettings StftEngine::computeFrameSettings() const noexcept
+{
+    // Bypassed, every band is inert: its smoothed gains return to unity at once, and switching
+    // back lets them move from there with the band's own attack.
+    return bypassed ? BandSettings{} : computeBandSettings (bandParams, currentSampleRate);
+}
+
+bool StftEngine::blendsDelayedInput (const ChannelState& state) const noexcept
+{
+    return bypassed || state.bypassMix > 0.0f;
+}
+
+// The crossfade moves the mix by one step per sample towards its target; a fully bypassed
+// sample is a plain copy of the delayed input, so the bypassed output is exact.
+void StftEngine::blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
+                                        int numSamples) const noexcept
+{
+    static_assert (latencySamples == fftSize, "the ring slot about to be written holds the delayed input");
+
+    const float target = bypassed ? 1.0f : 0.0f;
+    float mix = state.bypassMix;
+    int k = 0;
+    for (; k < numSamples && mix != target; ++k)
+    {
+        mix = bypassed ? std::min (mix + bypassMixStep, 1.0f) : std::max (mix - bypassMixStep, 0.0f);
+        output[k] = mix == 1.0f ? delayedInput[k] : output[k] * (1.0f - mix) + delayedInput[k] * mix;
+    }
+    if (mix == 1.0f)
+        std::copy (delayedInput + k, delayedInput + numSamples, output + k);
+    state.bypassMix = mix;
 }
 
 void StftEngine::processChannel (int channel, float* samples, int numSamples) noexcept
@@ -99,6 +143,7 @@ void StftEngine::processSample (ChannelState& state, float& sample, bool publish
 {
     // A NaN or infinity from upstream would stay in the ring and every frame for 2048
     // samples, and in the smoothed gains for good: it enters as silence instead.
+    const float delayedInput = state.inputRing[(size_t)state.writePosition];
     state.inputRing[(size_t)state.writePosition] = std::isfinite (sample) ? sample : 0.0f;
     state.writePosition = (state.writePosition + 1) % fftSize;
 
@@ -118,6 +163,9 @@ void StftEngine::processSample (ChannelState& state, float& sample, bool publish
         state.windowSumAccumulator[idx] = 0.0f;
     }
 
+    if (blendsDelayedInput (state))
+        blendWithDelayedInput (state, &output, &delayedInput, 1);
+
     sample = output;
     ++state.samplesWritten;
 }
@@ -128,7 +176,7 @@ void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexce
     if (frameStart < 0)
         return;
 
-    const auto settings = computeBandSettings (bandParams, currentSampleRate);
+    const auto settings = computeFrameSettings();
     auto& work = *scratch;
 
     for (int k = 0; k < fftSize; ++k)
@@ -176,6 +224,8 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
     static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
 
     float* ring = state.inputRing.data();
+    float* delayedInput = scratch->delayedInput;
+    const bool blendsDelayed = blendsDelayedInput (state);
     float* outputAccumulator = state.outputAccumulator.data();
     float* windowSumAccumulator = state.windowSumAccumulator.data();
 
@@ -197,6 +247,8 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             const int n = std::min (count - i, fftSize - position);
             float* __restrict dest = ring + position;
             const float* __restrict src = x + i;
+            if (blendsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
+                std::copy (dest, dest + n, delayedInput + i);
             for (int k = 0; k < n; ++k)
                 dest[k] = branchfree::select (std::isfinite (src[k]), src[k], 0.0f);
             state.writePosition = position + n == fftSize ? 0 : position + n;
@@ -228,6 +280,9 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             i += n;
         }
 
+        if (blendsDelayed)
+            blendWithDelayedInput (state, x, delayedInput, count);
+
         state.samplesWritten += count;
         if (first + count - 1 == nextFrame)
             processFrameOptimised (state, nextFrame, publishAnalyzer);
@@ -242,7 +297,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     if (frameStart < 0)
         return;
 
-    const auto settings = computeBandSettings (bandParams, currentSampleRate);
+    const auto settings = computeFrameSettings();
     auto& work = *scratch;
     const float* ring = state.inputRing.data();
     const float* window = analysisWindow.data();

@@ -57,6 +57,15 @@ public:
     /** Replaces every sample of `samples` by the processed sample of 2048 samples earlier. */
     void processChannel (int channel, float* samples, int numSamples) noexcept;
 
+    /** The host's bypass, for the blocks that follow. While bypassed, the output is the input
+        of 2048 samples earlier, exactly, and the engine keeps running with every band inert,
+        so its history stays current and switching back resumes without stale audio. Each
+        switch crossfades over bypassCrossfadeMs. */
+    void setBypassed (bool shouldBypass) noexcept { bypassed = shouldBypass; }
+    bool isBypassed() const noexcept { return bypassed; }
+
+    static constexpr double bypassCrossfadeMs = 10.0;
+
     EnginePath getPath() const noexcept { return path; }
     /** The transform in use: fftw on the optimised path unless FFTW could not plan. */
     FftBackend getFftBackend() const noexcept { return fft->getBackend(); }
@@ -76,10 +85,17 @@ private:
         alignas (frameBufferAlignment) float levelDb[numBins];
         alignas (frameBufferAlignment) float before[numDisplayBins];
         alignas (frameBufferAlignment) float after[numDisplayBins];
+        // The inputs of one run of processChannelOptimised, 2048 samples before (a run never
+        // spans more than one frame, so never more than fftSize samples).
+        alignas (frameBufferAlignment) float delayedInput[fftSize];
         FrequencyWeightCache frequencyWeights;
     };
 
     void processSample (ChannelState& state, float& sample, bool publishAnalyzer) noexcept;
+    BandSettings computeFrameSettings() const noexcept;
+    bool blendsDelayedInput (const ChannelState& state) const noexcept;
+    void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
+                                int numSamples) const noexcept;
     void processFrame (ChannelState& state, bool publishAnalyzer) noexcept;
 
     void processChannelOptimised (ChannelState& state, float* samples, int numSamples,
@@ -97,6 +113,8 @@ private:
     std::vector<float> synthesisWindow;
     std::vector<float> windowProduct; // synthesis × analysis, for the window-sum accumulator
     double currentSampleRate = defaultSampleRate;
+    float bypassMixStep = 1.0f; // per sample: 1 / the crossfade's length
+    bool bypassed = false;
 };
 
 /** The symmetric single-precision Hann window used for both analysis and synthesis. */

@@ -50,6 +50,19 @@ void VarnelleAudioProcessor::releaseResources()
 
 void VarnelleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    processAudio (buffer, false);
+}
+
+void VarnelleAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    // JUCE's default passes the input through undelayed, which would move the track 2048
+    // samples earlier against the host's delay compensation, and would freeze the engine, so
+    // that switching back replayed audio from before the bypass.
+    processAudio (buffer, true);
+}
+
+void VarnelleAudioProcessor::processAudio (juce::AudioBuffer<float>& buffer, bool bypassedByHost)
+{
     const juce::ScopedNoDenormals noDenormals;
 
     const int numSamples = buffer.getNumSamples();
@@ -64,6 +77,7 @@ void VarnelleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
         return;
     }
 
+    engine.setBypassed (bypassedByHost);
     engine.ensureChannels (numInputs);
     for (int ch = 0; ch < numInputs; ++ch)
         engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);

@@ -29,6 +29,10 @@ public:
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
     using juce::AudioProcessor::processBlock;
+    /** The host's bypass: the input delayed by the reported latency, exactly, so the track
+        stays in time; the engine keeps running meanwhile (see StftEngine::setBypassed). */
+    void processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlockBypassed;
 
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
@@ -63,6 +67,7 @@ public:
 
 private:
     void cacheBandParamPointers();
+    void processAudio (juce::AudioBuffer<float>& buffer, bool bypassedByHost);
 
     varnelle::BandParamPointers bandParams{};
     varnelle::SpectrumExchange spectrumExchange;

@@ -504,6 +504,7 @@ void PluginChecker::runAll()
     checkAgainstRenderer();
     checkAutomation();
     checkBypassAutomation();
+    checkHostBypass();
     checkStateRoundTrip();
     checkStateFromBackgroundThread();
     checkEditor (false);
@@ -1184,6 +1185,79 @@ void PluginChecker::checkBypassAutomation()
                 "no NaN/Inf/subnormal (peak " +
                     juce::String (stats.peak, 3) + ")",
                 problems);
+}
+
+void PluginChecker::checkHostBypass()
+{
+    const juce::String title = "host bypass: bypassed output is the input delayed by the reported latency, "
+                               "exactly; switching back brings back no audio from before the bypass";
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 512, error);
+
+    if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    auto* bypass = instance->getBypassParameter();
+    if (bypass == nullptr)
+    {
+        report.add (tag(), title, {"the format offers no bypass parameter"});
+        return;
+    }
+
+    for (int band = 0; band < numBands; ++band)
+        setRealValue (*instance, band, 4, band % 2 == 0 ? -40.0f : 18.0f);
+
+    // Noise, then silence from 1.0 s on; bypassed from 0.5 s to 1.5 s, switched at the start
+    // of random-sized blocks. Once the engine has heard the silence, nothing may follow it.
+    constexpr juce::int64 bypassFrom = 24000, silenceFrom = 48000, bypassUntil = 72000, total = 100000;
+    auto input = makeTestSignal (2, (int)total, 48000.0, settings.seed + 10);
+    for (auto& channel : input)
+        std::fill (channel.begin() + silenceFrom, channel.end(), 0.0f);
+
+    juce::int64 switchedOn = -1, switchedOff = -1;
+    auto switchBypass = [&] (juce::int64 start, int)
+    {
+        const bool bypassed = start >= bypassFrom && start < bypassUntil;
+        if (bypassed && switchedOn < 0)
+            switchedOn = start;
+        if (!bypassed && switchedOn >= 0 && switchedOff < 0)
+            switchedOff = start;
+        bypass->setValue (bypassed ? 1.0f : 0.0f);
+    };
+    const auto output =
+        processThrough (*instance, input, randomBlocks (512, settings.seed + 11), 512, switchBypass);
+    const int latency = instance->getLatencySamples();
+    const int crossfade = 480; // the plug-in's 10 ms at 48 kHz
+
+    juce::int64 mismatches = 0, firstMismatch = -1, staleSamples = 0, firstStale = -1;
+    for (size_t ch = 0; ch < output.size(); ++ch)
+    {
+        for (auto i = switchedOn + crossfade; i < switchedOff; ++i)
+            if (output[ch][(size_t)i] != input[ch][(size_t)(i - latency)] && mismatches++ == 0)
+                firstMismatch = i;
+        for (auto i = switchedOff; i < total; ++i)
+            if (output[ch][(size_t)i] != 0.0f && staleSamples++ == 0)
+                firstStale = i;
+    }
+
+    if (switchedOn < 0 || switchedOff < 0)
+        problems.add ("the bypass was never switched");
+    if (mismatches > 0)
+        problems.add (juce::String (mismatches) + " bypassed samples differ from the input delayed by " +
+                      juce::String (latency) + ", the first at " + juce::String (firstMismatch));
+    if (staleSamples > 0)
+        problems.add (juce::String (staleSamples) +
+                      " samples of audio after switching back, where the input " +
+                      "had been silent for the whole delay; the first at " + juce::String (firstStale));
+    const auto stats = analyse (output);
+    if (!stats.isClean())
+        problems.add (stats.describeProblems());
+
+    report.add (tag(), title, problems);
 }
 
 void PluginChecker::checkStateRoundTrip()

@@ -82,6 +82,7 @@ private:
     void checkAgainstRenderer();
     void checkAutomation();
     void checkBypassAutomation();
+    void checkHostBypass();
     void checkStateRoundTrip();
     void checkStateFromBackgroundThread();
     /** Empty if this plug-in's editor may and can be opened here, else why not. */
