@@ -70,31 +70,61 @@ juce::NormalisableRange<float> getSlotRange (BandParam slot)
         return {d.start, d.end, d.interval};
 
     // A parameter holds convertFrom0to1 (n) and a saved state holds that value; restoring it
-    // sets convertFrom0to1 (convertTo0to1 (value)). In single precision the skewed mapping
-    // and its inverse do not undo each other exactly, so a frequency could move by an ULP or
-    // two on every save and reopen. Snapping every value to one that the round trip maps onto
-    // itself makes save → restore → save exact. The round trip is monotonic, so iterating it
-    // from any value climbs or descends to such a value within a step or two.
-    const juce::NormalisableRange<float> plain{d.start, d.end, 0.0f, getFrequencySkew()};
-    juce::NormalisableRange<float> range{d.start, d.end, {}, {}, [plain] (float, float, float value) {
-                                             return snapToRoundTripFixedPoint (plain, value);
-                                         }};
-    range.skew = plain.skew; // the default mappings above use it, and hosts may read it
+    // sets convertFrom0to1 (convertTo0to1 (value)). The float proportions are too few to give
+    // every frequency a proportion of its own, so that round trip moves most values by an ULP
+    // or more, on every save and reopen. The mappings are computed in double precision (the
+    // same skewed curve, rounded once) and every value is snapped to the nearest one the round
+    // trip maps onto itself, which makes save → restore → save exact.
+    const double start = d.start, end = d.end, skew = getFrequencySkew();
+    const auto fromProportion = [=] (float, float, float proportion)
+    {
+        const double p = juce::jlimit (0.0, 1.0, (double)proportion);
+        return (float)(start + (end - start) * (p > 0.0 ? std::exp (std::log (p) / skew) : 0.0));
+    };
+    const auto toProportion = [=] (float, float, float value)
+    {
+        const double p = juce::jlimit (0.0, 1.0, ((double)value - start) / (end - start));
+        return (float)std::pow (p, skew);
+    };
+    const juce::NormalisableRange<float> plain{d.start, d.end, fromProportion, toProportion};
+    juce::NormalisableRange<float> range{d.start, d.end, fromProportion, toProportion,
+                                         [plain] (float, float, float value)
+                                         { return snapToRoundTripFixedPoint (plain, value); }};
+    range.skew = getFrequencySkew(); // the curve above; hosts and the editor may read it
     return range;
 }
 
 float snapToRoundTripFixedPoint (const juce::NormalisableRange<float>& plainRange, float value) noexcept
 {
-    auto v =
-        value <= plainRange.start ? plainRange.start : (value >= plainRange.end ? plainRange.end : value);
-    for (int i = 0; i < 16; ++i)
+    const auto isFixed = [&plainRange] (float v)
+    { return plainRange.convertFrom0to1 (plainRange.convertTo0to1 (v)) == v; };
+
+    const auto limited = juce::jlimit (plainRange.start, plainRange.end, value);
+    if (isFixed (limited))
+        return limited;
+
+    // A value the round trip keeps is the image of a proportion, so the candidates are the
+    // images of the proportions next to the value's own, tried outwards; the mapping is
+    // monotonic, so the first step that finds one holds the nearest.
+    const auto proportion = plainRange.convertTo0to1 (limited);
+    float below = proportion, above = proportion;
+    for (int step = 0; step < 64; ++step)
     {
-        const auto next = plainRange.convertFrom0to1 (plainRange.convertTo0to1 (v));
-        if (next == v)
-            break;
-        v = next;
+        float nearest = limited;
+        for (const auto candidateProportion : {below, above})
+        {
+            const auto candidate = plainRange.convertFrom0to1 (candidateProportion);
+            if (isFixed (candidate) &&
+                (nearest == limited || std::abs (candidate - limited) < std::abs (nearest - limited)))
+                nearest = candidate;
+        }
+        if (nearest != limited)
+            return nearest;
+
+        below = std::max (0.0f, std::nextafter (below, 0.0f));
+        above = std::min (1.0f, std::nextafter (above, 1.0f));
     }
-    return v;
+    return limited; // not reached for the frequency ranges (every float of them is checked)
 }
 
 float getDefaultValue (int bandIndex, BandParam slot) noexcept

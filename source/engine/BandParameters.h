@@ -54,9 +54,8 @@ float getFrequencySkew() noexcept;
     ranges snap every value to one that survives a save and restore unchanged. */
 juce::NormalisableRange<float> getSlotRange (BandParam slot);
 
-/** `value` limited to the range, then moved to the nearest value v, in the direction the
-    mapping moves it, for which convertFrom0to1 (convertTo0to1 (v)) == v in `plainRange`
-    (a range without snapping). */
+/** `value` limited to the range, then moved to the nearest value v for which
+    convertFrom0to1 (convertTo0to1 (v)) == v in `plainRange` (a range without snapping). */
 float snapToRoundTripFixedPoint (const juce::NormalisableRange<float>& plainRange, float value) noexcept;
 
 /** A parameter's default value in real units (0 or 1 for the bypass). */
