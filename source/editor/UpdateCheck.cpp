@@ -386,12 +386,13 @@ bool isSafeForJuceJson (const juce::String& json, int maxDepth)
         }
         else if (c == '-')
         {
+            // At the end of the text that character would be the terminator, and the parser
+            // would read on past it: beyond the text, or into whatever follows a zero byte.
             p = p.findEndOfWhitespace();
-            if (!p.isEmpty())
-            {
-                const auto first = p.getAndAdvance();
-                digits = first >= '0' && first <= '9' ? 1 : 7;
-            }
+            if (p.isEmpty())
+                return false;
+            const auto first = p.getAndAdvance();
+            digits = first >= '0' && first <= '9' ? 1 : 7;
         }
         else if (c == '[' || c == '{')
         {

@@ -678,6 +678,14 @@ TEST (UpdateCheckFeed, DeeplyNestedDocumentsAreRejectedWithoutRecursingIntoThem)
                    R"({"a": [[[{"b": "[[[[{{{{"}]]], "products": {"varnelle": {"latest_version": "1.3.0",)"
                    R"( "x": {"y": {"z": [1, [2, [3, "\"]]]]"]]]}}}}})"),
                "1.3.0");
+    // A minus sign at the end makes JUCE's number reader step over the terminator and read on,
+    // beyond the text or past a zero byte inside it (found by the feed fuzzer).
+    const char minusThenZeroByte[] =
+        "{\"n\": [-\0], \"products\": {\"varnelle\": {\"latest_version\": \"1.3.0\"}}}";
+    EXPECT_EQ (evaluateFeed (minusThenZeroByte, sizeof (minusThenZeroByte) - 1), UpdateCheckResult::failed);
+    EXPECT_EQ (readLatestVersion (R"({"products": {"varnelle": {"latest_version": "1.3.0"}}, "n": -   )"),
+               "");
+
     // JUCE's number reader overflows (undefined behaviour) on such numbers: refused too.
     for (const auto* number :
          {"12345678901234567890", "-[123456789012345678", "1e12345678901", "2.5E-12345678901"})
