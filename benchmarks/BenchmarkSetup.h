@@ -103,6 +103,13 @@ public:
 
     void processBlock() { processor->processBlock (buffer, midi); }
 
+    /** What an open window does 30 times a second: fetch the newest display spectra. */
+    void pollSpectra()
+    {
+        float before[numDisplayBins], after[numDisplayBins];
+        processor->getLatestSpectra (before, after, lastSeenFrame);
+    }
+
     /** Past the start-up phase, so every block runs full frames. */
     void warmUp()
     {
@@ -122,6 +129,7 @@ private:
     juce::MidiBuffer midi;
     int position = 0;
     int blockIndex = 0;
+    int lastSeenFrame = 0;
 };
 
 } // namespace varnelle::bench

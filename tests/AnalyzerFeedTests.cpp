@@ -215,3 +215,21 @@ TEST (AnalyzerFeed, TheAudioThreadNeverWaitsForAReaderHoldingTheLock)
     processHops (1);
     EXPECT_EQ (exchange.getFrameCount(), published + 1);
 }
+
+TEST (AnalyzerFeed, SpectraAreComputedOnlyWhileSomebodyAsks)
+{
+    // With no window open the display spectra would cost as much as the band gains.
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    constexpr int timeout = SpectrumExchange::listenerTimeoutFrames;
+    const int samples = 2048 + (timeout + 20) * 512; // timeout + 21 frames
+    render (*processor, test::makePinkNoise (samples, 0.5f, 5), test::makePinkNoise (samples, 0.5f, 6));
+
+    Poll poll;
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_EQ (poll.lastSeen, timeout);
+
+    // The poll asked again: the next frame is published.
+    render (*processor, test::makePinkNoise (512, 0.5f, 7), test::makePinkNoise (512, 0.5f, 8));
+    ASSERT_TRUE (poll.from (*processor));
+    EXPECT_EQ (poll.lastSeen, timeout + 1);
+}

@@ -25,6 +25,7 @@ bool SpectrumExchange::publish (const float* before, const float* after) noexcep
 
 bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept
 {
+    requestSpectra();
     const int count = spectrumFrameCounter.load();
     if (count == lastSeenFrame)
         return false;

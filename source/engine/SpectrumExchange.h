@@ -17,6 +17,11 @@ namespace varnelle
     The audio thread never waits for it: while the reader holds it, that frame is not
     published. Pairs the reader did not fetch are overwritten; a reader must accept seeing the
     same pair twice.
+
+    The spectra cost about as much as the band gains, and most of the time no window is open:
+    the engine computes them only while a reader has asked (fetched, or requestSpectra) within
+    the last listenerTimeoutFrames frames. A new exchange counts as asked, so a reader that
+    starts polling right after the first frames finds them.
 */
 class SpectrumExchange
 {
@@ -31,6 +36,23 @@ public:
 
     int getFrameCount() const noexcept { return spectrumFrameCounter.load(); }
 
+    /** Any thread: keeps the spectra coming for another listenerTimeoutFrames frames. */
+    void requestSpectra() const noexcept { framesSinceRequest.store (0, std::memory_order_relaxed); }
+
+    /** Audio thread, once per frame that could be published: whether anybody still wants this
+        frame's spectra (which also counts the frame). */
+    bool wantsSpectra() noexcept
+    {
+        const int frames = framesSinceRequest.load (std::memory_order_relaxed);
+        if (frames >= listenerTimeoutFrames)
+            return false;
+        framesSinceRequest.store (frames + 1, std::memory_order_relaxed);
+        return true;
+    }
+
+    /** About 2.7 s at 48 kHz; a window polls 30 times a second. */
+    static constexpr int listenerTimeoutFrames = 256;
+
 private:
     friend struct SpectrumExchangeTestAccess; // lets a test play a slow reader
 
@@ -38,6 +60,8 @@ private:
     float spectrumBefore[numDisplayBins] = {};
     float spectrumAfter[numDisplayBins] = {};
     std::atomic<int> spectrumFrameCounter{0};
+    // A reader's reset may be lost to a store from the audio thread; its next poll resets it again.
+    mutable std::atomic<int> framesSinceRequest{0};
 };
 
 /** Display values of bins 0..numDisplayBins-1: (dB + 100) / 100 limited to 0..1, on the

@@ -188,7 +188,7 @@ void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexce
     // The reference path always has JUCE's complex transform: all 2048 bins.
     fft->forward (work.frame, work.spectrum);
 
-    const bool publish = publishAnalyzer && analyzer != nullptr;
+    const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
         computeDisplaySpectrumReference (work.spectrum, work.before);
 
@@ -313,7 +313,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     fft->forward (work.frame, work.spectrum);
     computeBinLevels (work.spectrum, work.levelDb);
 
-    const bool publish = publishAnalyzer && analyzer != nullptr;
+    const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
         computeDisplaySpectrumFromLevels (work.levelDb, work.before);
 
