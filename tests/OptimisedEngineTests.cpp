@@ -312,7 +312,7 @@ TEST (OptimisedEngine, FftwTransformMatchesJuceAndInvertsExactly)
         ASSERT_NEAR (oddFrame[k], original[(size_t)k], 1e-6f) << k;
 }
 
-TEST (OptimisedEngine, BandGainsEqualTheReferenceBitForBitGivenTheSameLevels)
+static void checkBandGainsAgainstReference (KernelVariant variant)
 {
     // With the levels measured the reference way, the vectorised loops must reproduce every
     // gain and every bin exactly, frame after frame, full or half spectrum.
@@ -339,16 +339,17 @@ TEST (OptimisedEngine, BandGainsEqualTheReferenceBitForBitGivenTheSameLevels)
 
         auto ref = spectrum, full = spectrum, half = spectrum;
         applyBandGainsReference (ref.data(), gainsRef, settings, rate);
-        applyBandGains (full.data(), fftSize, levels.data(), gainsFull, settings, rate);
-        applyBandGains (half.data(), numBins, levels.data(), gainsHalf, settings, rate);
+        applyBandGains (full.data(), fftSize, levels.data(), gainsFull, settings, rate, nullptr, variant);
+        applyBandGains (half.data(), numBins, levels.data(), gainsHalf, settings, rate, nullptr, variant);
         // The cached run switches to another sample rate halfway, which the cache must notice.
         const double cachedRate = frame < 31 ? rate : 48000.0; // frame 31 keeps most settings
         auto gainsBefore = gainsCached;
         auto cached = spectrum;
-        applyBandGains (cached.data(), numBins, levels.data(), gainsCached, settings, cachedRate,
-                        cache.get());
+        applyBandGains (cached.data(), numBins, levels.data(), gainsCached, settings, cachedRate, cache.get(),
+                        variant);
         auto fresh = spectrum;
-        applyBandGains (fresh.data(), numBins, levels.data(), gainsBefore, settings, cachedRate);
+        applyBandGains (fresh.data(), numBins, levels.data(), gainsBefore, settings, cachedRate, nullptr,
+                        variant);
         ASSERT_EQ (gainsBefore, gainsCached) << "frame " << frame;
         ASSERT_EQ (fresh, cached) << "frame " << frame;
 
@@ -374,6 +375,53 @@ TEST (OptimisedEngine, BandGainsEqualTheReferenceBitForBitGivenTheSameLevels)
         }
     }
     EXPECT_GT (changedBins, 10000);
+}
+
+TEST (OptimisedEngine, BandGainsEqualTheReferenceBitForBitGivenTheSameLevels)
+{
+    for (const auto variant : getSupportedKernelVariants())
+    {
+        SCOPED_TRACE (getKernelVariantName (variant));
+        checkBandGainsAgainstReference (variant);
+    }
+}
+
+TEST (OptimisedEngine, EveryKernelVariantGivesTheSameOutputBitForBit)
+{
+    // The variants are the same code compiled for other instruction sets: the engine's output
+    // and display spectra must not depend on which one the CPU gets.
+    constexpr double rate = 44100.0;
+    constexpr int n = 44100;
+    const auto input = mix (test::makePinkNoise (n, 0.6f, 31), test::makeSine (3000.0, rate, n, 0.2f));
+    std::vector<float> firstOutput;
+    std::array<float, numDisplayBins> firstAfter{};
+    for (const auto variant : getSupportedKernelVariants())
+    {
+        auto processor = makeProcessor (EnginePath::optimised, 1, rate);
+        processor->setKernelVariant (variant);
+        ASSERT_EQ (processor->getEngine().getKernelVariant(), variant);
+        configureBands (*processor);
+        std::vector<std::vector<float>> audio{input};
+        std::array<float, numDisplayBins> before{}, after{};
+        int seen = 0;
+        for (int start = 0, block = 0; start < n; start += 512, ++block)
+        {
+            moveParameters (*processor, block);
+            float* channels[] = {audio[0].data() + start};
+            juce::AudioBuffer<float> buffer (channels, 1, std::min (512, n - start));
+            juce::MidiBuffer midi;
+            processor->processBlock (buffer, midi);
+            processor->getLatestSpectra (before.data(), after.data(), seen);
+        }
+        if (firstOutput.empty())
+        {
+            firstOutput = audio[0];
+            firstAfter = after;
+            continue;
+        }
+        EXPECT_EQ (audio[0], firstOutput) << getKernelVariantName (variant);
+        EXPECT_EQ (after, firstAfter) << getKernelVariantName (variant);
+    }
 }
 
 TEST (OptimisedEngine, LevelsAndDisplayValuesMatchTheReferenceUpToRounding)
@@ -428,6 +476,15 @@ TEST (OptimisedEngine, LevelsAndDisplayValuesMatchTheReferenceUpToRounding)
         std::array<float, numDisplayBins> reference{}, direct{}, fromLevels{};
         computeDisplaySpectrumReference (spectrum.data(), reference.data());
         computeDisplaySpectrum (spectrum.data(), direct.data());
+        for (const auto variant : getSupportedKernelVariants())
+        {
+            std::array<float, numBins> variantLevels{};
+            std::array<float, numDisplayBins> variantDisplay{};
+            computeBinLevels (spectrum.data(), variantLevels.data(), variant);
+            computeDisplaySpectrum (spectrum.data(), variantDisplay.data(), variant);
+            ASSERT_EQ (variantLevels, levels) << getKernelVariantName (variant);
+            ASSERT_EQ (variantDisplay, direct) << getKernelVariantName (variant);
+        }
         computeDisplaySpectrumFromLevels (levels.data(), fromLevels.data());
         EXPECT_EQ (direct, fromLevels); // the before view may reuse the band gain computer's levels
         for (int i = 0; i < numDisplayBins; ++i)

@@ -26,7 +26,7 @@ float clamp01 (float v) noexcept
 {
     return clampTo (v, 0.0f, 1.0f);
 }
-float smooth (float t) noexcept
+VARNELLE_KERNEL_INLINE float smooth (float t) noexcept
 {
     return t * t * (3.0f - 2.0f * t);
 }
@@ -201,8 +201,8 @@ BandConstants makeBandConstants (const BandFrameSettings& s) noexcept
 }
 
 // The frequency weights of one band for every bin (frequencyWeight of the reference).
-void computeFrequencyWeights (const BandConstants& c, const float* __restrict binHz,
-                              float* __restrict weights) noexcept
+VARNELLE_KERNEL_INLINE void computeFrequencyWeights (const BandConstants& c, const float* __restrict binHz,
+                                                     float* __restrict weights) noexcept
 {
     namespace bf = branchfree;
     for (int i = 0; i < numBins; ++i)
@@ -218,8 +218,9 @@ void computeFrequencyWeights (const BandConstants& c, const float* __restrict bi
 // kinds are template arguments so that each loop computes only the edge it needs; the selects
 // are branch-free (BranchFree.h) so that the loop vectorises.
 template <bool lowerSoft, bool upperSoft>
-void updateBand (const BandConstants& c, const float* __restrict frequencyWeights,
-                 const float* __restrict levelDb, float* __restrict gains, float* __restrict product) noexcept
+VARNELLE_KERNEL_INLINE void updateBand (const BandConstants& c, const float* __restrict frequencyWeights,
+                                        const float* __restrict levelDb, float* __restrict gains,
+                                        float* __restrict product) noexcept
 {
     namespace bf = branchfree;
     for (int i = 0; i < numBins; ++i)
@@ -256,7 +257,8 @@ bool sameKey (const FrequencyWeightCache::Key& a, const FrequencyWeightCache::Ke
            std::memcmp (&a.binWidthHz, &b.binWidthHz, sizeof (float)) == 0 && a.active == b.active;
 }
 
-void scaleBins (std::complex<float>* spectrum, const float* __restrict gain, int count) noexcept
+VARNELLE_KERNEL_INLINE void scaleBins (std::complex<float>* spectrum, const float* __restrict gain,
+                                       int count) noexcept
 {
     // Both parts of a bin by its gain, as std::complex<float>::operator*= (float) does.
     float* __restrict parts = reinterpret_cast<float*> (spectrum);
@@ -266,18 +268,11 @@ void scaleBins (std::complex<float>* spectrum, const float* __restrict gain, int
         parts[2 * i + 1] *= gain[i];
     }
 }
-} // namespace
 
-void computeBinLevels (const std::complex<float>* spectrum, float* levelDb) noexcept
-{
-    computeLevelsDb (spectrum, numBins, floorDb, levelDb);
-}
-
-FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, weights{} {}
-
-void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
-                     BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
-                     FrequencyWeightCache* cache) noexcept
+VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int spectrumBins,
+                                             const float* levelDb, BandGainMemory& bandGains,
+                                             const BandSettings& settings, double sampleRate,
+                                             FrequencyWeightCache* cache) noexcept
 {
     alignas (64) float binHz[numBins];
     alignas (64) float product[numBins];
@@ -342,6 +337,39 @@ void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const floa
             mirrored[fftSize / 2 - 1 - i] = gain[i];
         scaleBins (spectrum + numBins, mirrored, fftSize / 2 - 1);
     }
+}
+
+#if VARNELLE_HAS_AVX2_KERNELS
+VARNELLE_AVX2_KERNEL void bandGainsKernelAvx2 (std::complex<float>* spectrum, int spectrumBins,
+                                               const float* levelDb, BandGainMemory& bandGains,
+                                               const BandSettings& settings, double sampleRate,
+                                               FrequencyWeightCache* cache) noexcept
+{
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
+}
+#endif
+} // namespace
+
+void computeBinLevels (const std::complex<float>* spectrum, float* levelDb, KernelVariant variant) noexcept
+{
+    computeLevelsDb (spectrum, numBins, floorDb, levelDb, variant);
+}
+
+FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, weights{} {}
+
+void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
+                     BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
+                     FrequencyWeightCache* cache, KernelVariant variant) noexcept
+{
+#if VARNELLE_HAS_AVX2_KERNELS
+    if (variant == KernelVariant::avx2)
+    {
+        bandGainsKernelAvx2 (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
+        return;
+    }
+#endif
+    (void)variant;
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
 }
 
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,

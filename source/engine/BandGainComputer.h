@@ -2,6 +2,7 @@
 
 #include "BandParameters.h"
 #include "ChannelState.h"
+#include "KernelVariants.h"
 
 #include <array>
 #include <complex>
@@ -65,7 +66,8 @@ struct FrequencyWeightCache
 
 /** The levels of bins 0..numBins-1 as binLevelDb measures them (log10 rounded once in double
     instead of log10f, so a level may differ by float rounding). */
-void computeBinLevels (const std::complex<float>* spectrum, float* levelDb) noexcept;
+void computeBinLevels (const std::complex<float>* spectrum, float* levelDb,
+                       KernelVariant variant = KernelVariant::baseline) noexcept;
 
 /** The same per-bin work as applyBandGainsReference with the same single-precision formulas
     in the same order, arranged for the vectoriser: band by band over arrays of bins, per-band
@@ -75,10 +77,11 @@ void computeBinLevels (const std::complex<float>* spectrum, float* levelDb) noex
     half spectrum of a real transform, or fftSize, in which case bins 2048 − i get the gains of
     bins i = 1..1023 as well. Given the same levels, the results equal the reference's.
     `cache`, if given, keeps the frequency weights between calls. Allocates nothing (about
-    16 KB of stack); safe on the audio thread. */
+    16 KB of stack); safe on the audio thread. Every `variant` gives the same results. */
 void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
                      BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
-                     FrequencyWeightCache* cache = nullptr) noexcept;
+                     FrequencyWeightCache* cache = nullptr,
+                     KernelVariant variant = KernelVariant::baseline) noexcept;
 
 /** computeBinLevels and applyBandGains on a full spectrum (fftSize bins, mirror included). */
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,

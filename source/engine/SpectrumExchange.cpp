@@ -65,10 +65,10 @@ void displayValuesFromDb (const float* db, float* out) noexcept
 }
 } // namespace
 
-void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept
+void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out, KernelVariant variant) noexcept
 {
     alignas (64) float db[numDisplayBins];
-    computeLevelsDb (spectrum, numDisplayBins, displayFloorDb, db);
+    computeLevelsDb (spectrum, numDisplayBins, displayFloorDb, db, variant);
     displayValuesFromDb (db, out);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KernelVariants.h"
 #include "StftConstants.h"
 
 #include <juce_core/juce_core.h>
@@ -70,7 +71,8 @@ void computeDisplaySpectrumReference (const std::complex<float>* spectrum, float
 
 /** The same values from the vectorised level kernel (log10 rounded once in double instead of
     log10f, so a value may differ by float rounding). */
-void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out) noexcept;
+void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out,
+                             KernelVariant variant = KernelVariant::baseline) noexcept;
 
 /** The same values from levels the band gain computer measured (computeBinLevels): its floor
     of −160 dB lies below the display's −100 dB, so no second log10 is needed. */

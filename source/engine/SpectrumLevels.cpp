@@ -22,7 +22,7 @@ constexpr float binScale = 1.0f / 1024.0f;
 // ln f = 2 atanh(s), s = (f − 1) / (f + 1), |s| < 0.172, from its series to s^15 (truncation
 // below 1e-13 relative), all in double. Every step is plain arithmetic on one lane, so loops
 // over it vectorise.
-inline float log10Positive (float x) noexcept
+VARNELLE_KERNEL_INLINE float log10Positive (float x) noexcept
 {
     constexpr double ln2 = 0.69314718055994530942;
     constexpr double invLn10 = 0.43429448190325182765;
@@ -48,7 +48,7 @@ inline float log10Positive (float x) noexcept
 }
 
 // binLevelDb's rule from the magnitude (|X| as hypotf gives it) onwards.
-inline float levelFromMagnitude (float magnitude, float scale, float floorDb) noexcept
+VARNELLE_KERNEL_INLINE float levelFromMagnitude (float magnitude, float scale, float floorDb) noexcept
 {
     const float m = magnitude * scale + 1.0e-9f;
     const float db = 20.0f * log10Positive (m);
@@ -62,7 +62,10 @@ void computeLog10 (const float* in, int count, float* out) noexcept
         out[i] = log10Positive (in[i]);
 }
 
-void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out) noexcept
+namespace
+{
+VARNELLE_KERNEL_INLINE void levelsKernel (const std::complex<float>* spectrum, int count, float floorDb,
+                                          float* out) noexcept
 {
     // std::complex<float> arrays may be read as interleaved float pairs.
     const float* interleaved = reinterpret_cast<const float*> (spectrum);
@@ -101,6 +104,29 @@ void computeLevelsDb (const std::complex<float>* spectrum, int count, float floo
             levels[fftSize / 2 - start] =
                 levelFromMagnitude (magnitudes[fftSize / 2 - start], edgeBinScale, floorDb);
     }
+}
+
+#if VARNELLE_HAS_AVX2_KERNELS
+VARNELLE_AVX2_KERNEL void levelsKernelAvx2 (const std::complex<float>* spectrum, int count, float floorDb,
+                                            float* out) noexcept
+{
+    levelsKernel (spectrum, count, floorDb, out);
+}
+#endif
+} // namespace
+
+void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out,
+                      KernelVariant variant) noexcept
+{
+#if VARNELLE_HAS_AVX2_KERNELS
+    if (variant == KernelVariant::avx2)
+    {
+        levelsKernelAvx2 (spectrum, count, floorDb, out);
+        return;
+    }
+#endif
+    (void)variant;
+    levelsKernel (spectrum, count, floorDb, out);
 }
 
 } // namespace varnelle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KernelVariants.h"
 #include "StftConstants.h"
 
 #include <complex>
@@ -14,7 +15,8 @@ namespace varnelle
     |X_i| is exactly what hypotf gives. log10 is evaluated in double precision and rounded to
     float (correctly rounded in practice), so a level may differ from one computed with log10f
     by float rounding. Written for the vectoriser: no calls or branches in the inner loops. */
-void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out) noexcept;
+void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out,
+                      KernelVariant variant = KernelVariant::baseline) noexcept;
 
 /** log10 of each value, for values of at least 1e-30 (and +inf), evaluated in double and
     rounded to float. */

@@ -311,18 +311,18 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
         work.frame[k] = ring[k - firstRun] * window[k];
 
     fft->forward (work.frame, work.spectrum);
-    computeBinLevels (work.spectrum, work.levelDb);
+    computeBinLevels (work.spectrum, work.levelDb, kernelVariant);
 
     const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
         computeDisplaySpectrumFromLevels (work.levelDb, work.before);
 
     applyBandGains (work.spectrum, fft->getNumSpectrumBins(), work.levelDb, state.bandGains, settings,
-                    currentSampleRate, &work.frequencyWeights);
+                    currentSampleRate, &work.frequencyWeights, kernelVariant);
 
     if (publish)
     {
-        computeDisplaySpectrum (work.spectrum, work.after);
+        computeDisplaySpectrum (work.spectrum, work.after, kernelVariant);
         analyzer->publish (work.before, work.after);
     }
 

@@ -67,6 +67,11 @@ public:
     static constexpr double bypassCrossfadeMs = 10.0;
 
     EnginePath getPath() const noexcept { return path; }
+
+    /** The instruction set of the optimised path's kernels: the widest the CPU runs unless
+        set otherwise (to compare the variants). Not while processing. */
+    void setKernelVariant (KernelVariant variant) noexcept { kernelVariant = variant; }
+    KernelVariant getKernelVariant() const noexcept { return kernelVariant; }
     /** The transform in use: fftw on the optimised path unless FFTW could not plan. */
     FftBackend getFftBackend() const noexcept { return fft->getBackend(); }
 
@@ -113,6 +118,7 @@ private:
     std::vector<float> synthesisWindow;
     std::vector<float> windowProduct; // synthesis × analysis, for the window-sum accumulator
     double currentSampleRate = defaultSampleRate;
+    KernelVariant kernelVariant = getBestKernelVariant();
     float bypassMixStep = 1.0f; // per sample: 1 / the crossfade's length
     bool bypassed = false;
 };

@@ -61,6 +61,8 @@ public:
     /** The sample rate the engine computes with: 44100 until prepared. */
     double getCurrentSampleRate() const noexcept { return engine.getSampleRate(); }
     const varnelle::StftEngine& getEngine() const noexcept { return engine; }
+    /** Picks the engine's kernel variant (to compare them); before processing starts. */
+    void setKernelVariant (varnelle::KernelVariant variant) noexcept { engine.setKernelVariant (variant); }
     const varnelle::BandParamPointers& getBandParams() const noexcept { return bandParams; }
 
     juce::AudioProcessorValueTreeState parameters;
