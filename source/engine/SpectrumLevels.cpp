@@ -89,7 +89,7 @@ VARNELLE_KERNEL_INLINE void levelsKernel (const std::complex<float>* spectrum, i
             squares[j] = bf::select (infinite, (double)infinity, sum);
         }
 
-        // With errno semantics the compiler keeps sqrt scalar; it is cheap next to a call.
+        // Built without errno semantics, so this loop vectorises (see CMakeLists.txt).
         for (int j = 0; j < n; ++j)
             magnitudes[j] = (float)std::sqrt (squares[j]);
 
