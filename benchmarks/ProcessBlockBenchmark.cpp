@@ -103,10 +103,69 @@ void BM_FiveBandsOptimisedVsReference (benchmark::State& state)
     state.counters["speedup"] = referenceSeconds / optimisedSeconds;
 }
 
+// A track that falls silent: 1 s of the material, then 10 s of silence, processed as one
+// stream. Reports the mean cost of a block with signal and of a block in the last 3 s of the
+// silence (by then the smoothed gains have come to rest), and their ratio.
+void BM_SilenceAfterSignal (benchmark::State& state)
+{
+    const auto material = makeMaterial();
+    const int blocksPerSecond = (int)(sampleRate / blockSize);
+    double signalSeconds = 0.0, silenceSeconds = 0.0;
+    std::int64_t signalBlocks = 0, silenceBlocks = 0;
+
+    for (auto _ : state)
+    {
+        VarnelleAudioProcessor processor;
+        configureFiveActiveBands (processor);
+        processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
+        processor.prepareToPlay (sampleRate, blockSize);
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::MidiBuffer midi;
+        double iterationSeconds = 0.0;
+
+        for (int block = 0; block < 11 * blocksPerSecond; ++block)
+        {
+            const bool signal = block < blocksPerSecond;
+            for (int ch = 0; ch < 2; ++ch)
+            {
+                if (signal)
+                    buffer.copyFrom (ch, 0, material, ch, (block * blockSize) % materialLength, blockSize);
+                else
+                    buffer.clear (ch, 0, blockSize);
+            }
+            moveParameters (processor, block);
+
+            const double start = threadCpuSeconds();
+            processor.processBlock (buffer, midi);
+            const double seconds = threadCpuSeconds() - start;
+            benchmark::DoNotOptimize (buffer.getReadPointer (0));
+            iterationSeconds += seconds;
+
+            if (signal && block >= blocksPerSecond / 4) // past the start-up
+            {
+                signalSeconds += seconds;
+                ++signalBlocks;
+            }
+            else if (block >= 8 * blocksPerSecond)
+            {
+                silenceSeconds += seconds;
+                ++silenceBlocks;
+            }
+        }
+        state.SetIterationTime (iterationSeconds);
+    }
+    const double signalBlock = signalSeconds / (double)signalBlocks;
+    const double silenceBlock = silenceSeconds / (double)silenceBlocks;
+    state.counters["signal_block_us"] = 1.0e6 * signalBlock;
+    state.counters["silence_block_us"] = 1.0e6 * silenceBlock;
+    state.counters["signal_vs_silence"] = signalBlock / silenceBlock;
+}
+
 BENCHMARK (BM_FiveBandsReference)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimised)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedWindowOpen)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedVsReference)->UseManualTime()->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_SilenceAfterSignal)->UseManualTime()->Unit (benchmark::kMillisecond)->Iterations (3);
 } // namespace
 
 int main (int argc, char** argv)

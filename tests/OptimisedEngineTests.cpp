@@ -492,6 +492,44 @@ TEST (OptimisedEngine, LevelsAndDisplayValuesMatchTheReferenceUpToRounding)
     }
 }
 
+TEST (OptimisedEngine, SilentFramesAreSkippedAndSoundReturnsAsIfNothingWasSkipped)
+{
+    // Sound, a long silence (during which a release time changes), sound again: the engine
+    // that skips silent frames must give exactly what the one that computes them all gives.
+    constexpr double rate = 48000.0;
+    constexpr int second = 48000;
+    auto input =
+        mix (test::makePinkNoise (9 * second, 0.6f, 41), test::makeSine (700.0, rate, 9 * second, 0.2f));
+    std::fill (input.begin() + second, input.begin() + 7 * second, 0.0f);
+
+    VarnelleAudioProcessor parameters;
+    configureBands (parameters);
+    StftEngine skipping (parameters.getBandParams(), nullptr),
+        computing (parameters.getBandParams(), nullptr);
+    computing.setSkipsSilence (false);
+    for (auto* engine : {&skipping, &computing})
+        engine->prepare (rate, 1);
+
+    auto outSkipping = input, outComputing = input;
+    for (int start = 0, block = 0; start < 9 * second; start += 480, ++block)
+    {
+        if (start == 5 * second)
+            test::setParameter (parameters, id (1, BandParam::releaseMs), 900.0f);
+        if (block % 8 == 0)
+            moveParameters (parameters, block);
+        const int n = std::min (480, 9 * second - start);
+        skipping.processChannel (0, outSkipping.data() + start, n);
+        computing.processChannel (0, outComputing.data() + start, n);
+    }
+
+    // About 6 s of frames hold only silence; their gains come to rest well before the end.
+    EXPECT_GT (skipping.getChannelState (0).silentFramesSkipped, 500);
+    EXPECT_EQ (computing.getChannelState (0).silentFramesSkipped, 0);
+    EXPECT_TRUE (std::equal (outSkipping.begin(), outSkipping.end(), outComputing.begin()));
+    EXPECT_EQ (skipping.getChannelState (0).bandGains, computing.getChannelState (0).bandGains);
+    EXPECT_GT (rms (outSkipping, 7 * second), 0.05); // the sound after the silence came through
+}
+
 TEST (FftwPlanner, OtherCodeMayPlanOnItsOwnThreadWhileProcessorsComeAndGo)
 {
     // FFTW's planner is one per process: a host or another plug-in planning on its own

@@ -372,6 +372,27 @@ void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const floa
     bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
 }
 
+bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandSettings& settings) noexcept
+{
+    // The target is unity and |target − 1| = 0 never exceeds |g − 1|, so the release applies.
+    bool changed = false;
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+    {
+        const float coeff = settings[b].releaseCoeff;
+        float* __restrict gains = bandGains[b].data();
+        int differences = 0;
+        for (int i = 0; i < numBins; ++i)
+        {
+            const float g = gains[i];
+            const float updated = (1.0f - g) * coeff + g;
+            differences += updated != g ? 1 : 0;
+            gains[i] = updated;
+        }
+        changed = changed || differences != 0;
+    }
+    return changed;
+}
+
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,
                      double sampleRate) noexcept
 {

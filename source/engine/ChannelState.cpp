@@ -23,6 +23,10 @@ void resetChannelState (ChannelState& state) noexcept
     for (auto& gains : state.bandGains)
         std::fill (gains.begin(), gains.end(), 1.0f);
     state.bypassMix = 0.0f;
+    state.zeroInputRun = 0;
+    state.gainsAtRest = false;
+    state.restReleaseCoeffs = {};
+    state.silentFramesSkipped = 0;
     state.writePosition = 0;
     state.samplesWritten = 0;
 }

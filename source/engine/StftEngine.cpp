@@ -4,7 +4,9 @@
 #include "SpectrumExchange.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 
 namespace varnelle
 {
@@ -55,6 +57,7 @@ void StftEngine::prepare (double sampleRate, int numChannels)
 
     bypassMixStep =
         1.0f / (float)juce::jmax (1.0, std::round (currentSampleRate * bypassCrossfadeMs / 1000.0));
+    settingsFrame = -1;
 
     channelStates.clear();
     channelStates.resize ((size_t)juce::jmax (0, numChannels));
@@ -67,6 +70,7 @@ void StftEngine::prepare (double sampleRate, int numChannels)
 
 void StftEngine::reset() noexcept
 {
+    settingsFrame = -1;
     for (auto& state : channelStates)
     {
         resetChannelState (state);
@@ -255,6 +259,22 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             i += n;
         }
 
+        // The run of zero inputs up to the newest one (a NaN or infinity entered as zero).
+        const int zeroRunBefore = state.zeroInputRun;
+        int sounds = 0;
+        for (int k = 0; k < count; ++k)
+            sounds += (int)(x[k] != 0.0f) & (int)std::isfinite (x[k]);
+        int lastSound = sounds == 0 ? -1 : count - 1;
+        while (lastSound >= 0 && !(x[lastSound] != 0.0f && std::isfinite (x[lastSound])))
+            --lastSound;
+        state.zeroInputRun =
+            lastSound >= 0 ? count - 1 - lastSound : std::min (zeroRunBefore + count, accumulatorSize);
+
+        // When every input that any frame overlapping these outputs has seen was zero, so far,
+        // the accumulators hold zeros there: the outputs are zero and only the window sums
+        // need clearing.
+        const bool outputsAreSilent = zeroRunBefore >= 2 * fftSize;
+
         // Outputs: silence while the delay fills, then the normalised accumulators.
         int i = 0;
         if (first < latencySamples)
@@ -269,6 +289,14 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             float* __restrict out = x + i;
             float* __restrict acc = outputAccumulator + start;
             float* __restrict sums = windowSumAccumulator + start;
+            if (outputsAreSilent)
+            {
+                std::fill (out, out + n, 0.0f);
+                std::fill (acc, acc + n, 0.0f);
+                std::fill (sums, sums + n, 0.0f);
+                i += n;
+                continue;
+            }
             for (int k = 0; k < n; ++k)
             {
                 const float windowSum = sums[k];
@@ -297,7 +325,21 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     if (frameStart < 0)
         return;
 
-    const auto settings = computeFrameSettings();
+    // Every channel's frame ending at this sample uses the same snapshot of the parameters.
+    if (newestSample != settingsFrame)
+    {
+        frameSettings = computeFrameSettings();
+        settingsFrame = newestSample;
+    }
+    const auto& settings = frameSettings;
+    if (skipsSilence && state.zeroInputRun >= fftSize)
+    {
+        processSilentFrame (state, settings,
+                            publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
+        addToAccumulators (state, frameStart, nullptr);
+        return;
+    }
+
     auto& work = *scratch;
     const float* ring = state.inputRing.data();
     const float* window = analysisWindow.data();
@@ -327,7 +369,40 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     }
 
     fft->inverse (work.spectrum, work.frame);
+    addToAccumulators (state, frameStart, work.frame);
+    state.gainsAtRest = false;
+}
 
+// A silent frame's spectrum is zero: every level is the floor, nothing is added to the output,
+// and the smoothed gains relax towards unity until a frame leaves them all where they were.
+// They stay at rest while the release coefficients stay the same.
+void StftEngine::processSilentFrame (ChannelState& state, const BandSettings& settings, bool publish) noexcept
+{
+    std::array<float, numBands> releaseCoeffs;
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+        releaseCoeffs[b] = settings[b].releaseCoeff;
+
+    if (!state.gainsAtRest ||
+        std::memcmp (releaseCoeffs.data(), state.restReleaseCoeffs.data(), sizeof (releaseCoeffs)) != 0)
+    {
+        state.gainsAtRest = !relaxBandGainsInSilence (state.bandGains, settings);
+        state.restReleaseCoeffs = releaseCoeffs;
+    }
+
+    if (publish)
+    {
+        // Levels at the floor are 0 on the display, before and after.
+        auto& work = *scratch;
+        std::fill (std::begin (work.before), std::end (work.before), 0.0f);
+        std::fill (std::begin (work.after), std::end (work.after), 0.0f);
+        analyzer->publish (work.before, work.after);
+    }
+    ++state.silentFramesSkipped;
+}
+
+// Overlap-adds a frame (nullptr: a frame of zeros, which only its window sums need).
+void StftEngine::addToAccumulators (ChannelState& state, std::int64_t frameStart, const float* frame) noexcept
+{
     const auto start = (size_t)frameStart & ((size_t)accumulatorSize - 1);
     const int firstPart = (int)std::min<size_t> ((size_t)fftSize, (size_t)accumulatorSize - start);
     const float* synthesis = synthesisWindow.data();
@@ -338,12 +413,14 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
         const size_t base = part == 0 ? start : 0;
         float* __restrict acc = state.outputAccumulator.data() + base;
         float* __restrict sums = state.windowSumAccumulator.data() + base;
-        const float* __restrict frame = work.frame + k0;
-        for (int k = 0; k < n; ++k)
+        if (frame != nullptr)
         {
-            acc[k] += synthesis[k0 + k] * frame[k];
-            sums[k] += product[k0 + k];
+            const float* __restrict samples = frame + k0;
+            for (int k = 0; k < n; ++k)
+                acc[k] += synthesis[k0 + k] * samples[k];
         }
+        for (int k = 0; k < n; ++k)
+            sums[k] += product[k0 + k];
         k0 += n;
     }
 }

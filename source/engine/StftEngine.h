@@ -61,10 +61,21 @@ public:
         of 2048 samples earlier, exactly, and the engine keeps running with every band inert,
         so its history stays current and switching back resumes without stale audio. Each
         switch crossfades over bypassCrossfadeMs. */
-    void setBypassed (bool shouldBypass) noexcept { bypassed = shouldBypass; }
+    void setBypassed (bool shouldBypass) noexcept
+    {
+        if (bypassed != shouldBypass)
+            settingsFrame = -1;
+        bypassed = shouldBypass;
+    }
     bool isBypassed() const noexcept { return bypassed; }
 
     static constexpr double bypassCrossfadeMs = 10.0;
+
+    /** On the optimised path, a frame that holds only silence skips its transforms and band
+        gain work: its spectrum is zero, so it adds nothing to the output, and its gains move
+        as applyBandGains would move them (not at all once they have come to rest). The output
+        is the same either way; off is for comparisons. */
+    void setSkipsSilence (bool shouldSkip) noexcept { skipsSilence = shouldSkip; }
 
     EnginePath getPath() const noexcept { return path; }
 
@@ -107,6 +118,8 @@ private:
                                   bool publishAnalyzer) noexcept;
     void processFrameOptimised (ChannelState& state, std::int64_t newestSample,
                                 bool publishAnalyzer) noexcept;
+    void processSilentFrame (ChannelState& state, const BandSettings& settings, bool publish) noexcept;
+    void addToAccumulators (ChannelState& state, std::int64_t frameStart, const float* frame) noexcept;
 
     const BandParamPointers& bandParams;
     SpectrumExchange* analyzer;
@@ -121,6 +134,10 @@ private:
     KernelVariant kernelVariant = getBestKernelVariant();
     float bypassMixStep = 1.0f; // per sample: 1 / the crossfade's length
     bool bypassed = false;
+    bool skipsSilence = true;
+    // The optimised path's settings of the frame ending at sample settingsFrame (-1: none).
+    BandSettings frameSettings{};
+    std::int64_t settingsFrame = -1;
 };
 
 /** The symmetric single-precision Hann window used for both analysis and synthesis. */
