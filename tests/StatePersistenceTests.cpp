@@ -352,6 +352,9 @@ TEST (StatePersistence, DeeplyNestedOrEntityExpandingMarkupIsRefusedBeforeParsin
         blockFromText ("<!DOCTYPE p [<!ENTITY e \"<x><x></x></x>\">]><Parameters>&e;"
                        "<PARAM id=\"band1_gain\" value=\"-6\"/></Parameters>"),
         blockWithParams ("<PARAM id=\"band1_gain\" value=\"-6\" note=\"&unknown;\"/>"),
+        // JUCE reads "<!-->" as the start of a comment that runs on to the next "-->"
+        blockFromText ("<Parameters><!--></Parameters>--><PARAM id=\"band1_gain\" value=\"-6\"/>" +
+                       juce::String (deep) + "</Parameters>"),
     };
     for (size_t i = 0; i < refused.size(); ++i)
     {
@@ -361,6 +364,23 @@ TEST (StatePersistence, DeeplyNestedOrEntityExpandingMarkupIsRefusedBeforeParsin
 
     restore (processor, blockWithParams (nested (15) + "<PARAM id=\"band1_gain\" value=\"-6\"/>"));
     EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -6.0f);
+}
+
+TEST (StatePersistence, ASavedStateHoldsTheLiveValueEvenWhenARestoreSnappedIt)
+{
+    // 600 Hz snaps to the nearest frequency that survives a save and reopen, which band 3's
+    // default already is: the tree, seeing no change, kept the text "600" and saved it.
+    VarnelleAudioProcessor processor;
+    const float live = valueOf (processor, "band3_freqLow");
+    ASSERT_NE (live, 600.0f);
+    restore (processor, blockWithParams ("<PARAM id=\"band3_freqLow\" value=\"600\"/>"));
+    ASSERT_EQ (valueOf (processor, "band3_freqLow"), live);
+
+    const auto xml = juce::parseXML (stateText (saveState (processor)));
+    ASSERT_NE (xml, nullptr);
+    const auto* child = xml->getChildByAttribute ("id", "band3_freqLow");
+    ASSERT_NE (child, nullptr);
+    EXPECT_EQ ((float)child->getDoubleAttribute ("value"), live);
 }
 
 TEST (StatePersistence, SaveAndReopenKeepEveryValueOfEveryParameterBitForBit)

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#if JUCE_LINUX || JUCE_MAC || JUCE_BSD
+#include <sys/stat.h>
+#endif
+
 namespace varnelle::editor
 {
 
@@ -17,6 +21,16 @@ PresetManager::PresetManager (VarnelleAudioProcessor& processorToUse, juce::File
 
 namespace
 {
+bool isRegularFile (const juce::File& file)
+{
+#if JUCE_LINUX || JUCE_MAC || JUCE_BSD
+    struct stat info;
+    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+#else
+    return file.existsAsFile();
+#endif
+}
+
 juce::File& defaultFolderOverride()
 {
     static juce::File folder;
@@ -85,7 +99,12 @@ juce::String PresetManager::sanitisePresetName (const juce::String& name)
     if (trimmed.isEmpty())
         return {};
 
-    return trimmed.replaceCharacters ("\\/:*?\"<>|", "_________").trim();
+    auto safe = trimmed.replaceCharacters ("\\/:*?\"<>|", "_________").trim();
+
+    // A leading dot would make a hidden file, which the list leaves out.
+    for (int i = 0; i < safe.length() && safe[i] == '.'; ++i)
+        safe = safe.replaceSection (i, 1, "_");
+    return safe;
 }
 
 juce::String PresetManager::getPresetName (const juce::File& presetFile)
@@ -196,17 +215,26 @@ PresetManager::LoadResult PresetManager::loadPreset (const juce::File& presetFil
     if (!presetFile.existsAsFile())
         return LoadResult::missing;
 
+    // A pipe or a device in the folder would block the message thread on opening, or never
+    // end: only regular files are read.
+    if (!isRegularFile (presetFile))
+        return LoadResult::unreadable;
+
     // A real preset is a few kilobytes. Reading a huge file would stall the message thread
-    // and could run out of memory, so its size decides before a byte is read.
+    // and could run out of memory, so its size decides before a byte is read, and reading
+    // stops one byte past the limit whatever the size said.
     if (presetFile.getSize() > maxPresetFileBytes)
         return LoadResult::tooLarge;
 
-    juce::MemoryBlock data;
-
-    if (!presetFile.loadFileAsData (data))
+    juce::FileInputStream in (presetFile);
+    if (!in.openedOk())
         return LoadResult::unreadable;
 
-    // The file may have grown since its size was asked.
+    juce::MemoryBlock data;
+    in.readIntoMemoryBlock (data, maxPresetFileBytes + 1);
+    if (in.getStatus().failed())
+        return LoadResult::unreadable;
+
     if (data.getSize() > (size_t)maxPresetFileBytes)
         return LoadResult::tooLarge;
 

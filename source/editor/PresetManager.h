@@ -65,8 +65,9 @@ public:
         name that sanitises to nothing. */
     juce::File getPresetFile (const juce::String& presetName) const;
 
-    /** Trims, turns each of \ / : * ? " < > | into an underscore and trims again; a blank name
-        gives the empty string. */
+    /** Trims, turns each of \ / : * ? " < > | into an underscore, trims again and turns leading
+        dots into underscores (a hidden file is never listed); a blank name gives the empty
+        string. */
     static juce::String sanitisePresetName (const juce::String& name);
 
     /** The name shown for a preset file: its file name without the last extension. */

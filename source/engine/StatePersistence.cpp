@@ -71,12 +71,13 @@ public:
             }
             else if (startsWith ("<!--"))
             {
-                if (!skipPast ("-->"))
+                // JUCE looks for the end past the opening, so "<!-->" opens a comment.
+                if (!skipPast ("<!--", "-->"))
                     return false;
             }
             else if (startsWith ("<![CDATA["))
             {
-                if (depth == 0 || !skipPast ("]]>"))
+                if (depth == 0 || !skipPast ("<![CDATA[", "]]>"))
                     return false;
             }
             else if (startsWith ("</"))
@@ -84,8 +85,7 @@ public:
                 // JUCE ends the element at the next '>' whatever the name says.
                 if (depth == 0 || !skipPast (">"))
                     return false;
-                if (--depth == 0)
-                    return true; // the reader stops after the outermost element
+                --depth;
             }
             else
             {
@@ -94,8 +94,6 @@ public:
                     return false;
                 if (opensContent)
                     ++depth;
-                else if (depth == 0)
-                    return true; // an empty outermost element: <Parameters/>
             }
         }
         return true;
@@ -103,6 +101,16 @@ public:
 
 private:
     bool startsWith (std::string_view prefix) const { return text.substr (pos, prefix.size()) == prefix; }
+
+    // Past `opening` (at pos), then past the next `terminator`.
+    bool skipPast (std::string_view opening, std::string_view terminator)
+    {
+        const auto found = text.find (terminator, pos + opening.size());
+        if (found == std::string_view::npos)
+            return false;
+        pos = found + terminator.size();
+        return true;
+    }
 
     bool skipPast (std::string_view terminator)
     {
@@ -342,6 +350,26 @@ void addMissingParameters (juce::AudioProcessorValueTreeState& parameters, juce:
         newState.appendChild (child, nullptr);
     }
 }
+
+// A restored value that its parameter snapped to a nearby one stays in the tree as it was
+// written when the snapped value is the one the parameter already had (the tree then reports
+// no change). The tree must hold what the plug-in runs with, so that the next save stores
+// exactly the live values.
+void storeLiveValues (juce::AudioProcessorValueTreeState& parameters)
+{
+    const juce::Identifier idAttribute{"id"};
+    for (auto* parameter : parameters.processor.getParameters())
+    {
+        const auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter);
+        auto child = ranged != nullptr ? parameters.state.getChildWithProperty (idAttribute, ranged->paramID)
+                                       : juce::ValueTree();
+        if (!child.isValid())
+            continue;
+        const float live = parameters.getRawParameterValue (ranged->paramID)->load();
+        if (!child.hasProperty (valueAttribute) || (float)child[valueAttribute] != live)
+            child.setProperty (valueAttribute, live, nullptr);
+    }
+}
 } // namespace
 
 void writeStateBlock (juce::AudioProcessorValueTreeState& parameters, juce::MemoryBlock& destData)
@@ -391,6 +419,7 @@ bool restoreStateBlock (juce::AudioProcessorValueTreeState& parameters, const vo
     auto newState = juce::ValueTree::fromXml (*xml);
     addMissingParameters (parameters, newState);
     parameters.replaceState (newState);
+    storeLiveValues (parameters);
     return true;
 }
 

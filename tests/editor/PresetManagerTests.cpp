@@ -412,7 +412,8 @@ TEST (PresetNames, SanitisingTrimsAndReplacesTheNineUnsafeCharacters)
     EXPECT_EQ (PresetManager::sanitisePresetName ("a\\b/c:d*e?f\"g<h>i|j"), "a_b_c_d_e_f_g_h_i_j");
     EXPECT_EQ (PresetManager::sanitisePresetName (" \t  \n"), "");
     EXPECT_EQ (PresetManager::sanitisePresetName (""), "");
-    EXPECT_EQ (PresetManager::sanitisePresetName ("../../etc/passwd"), ".._.._etc_passwd");
+    EXPECT_EQ (PresetManager::sanitisePresetName ("../../etc/passwd"), "___.._etc_passwd");
+    EXPECT_EQ (PresetManager::sanitisePresetName (" .Intro"), "_Intro"); // never a hidden file
     EXPECT_EQ (PresetManager::sanitisePresetName ("Drums (wide) v1.2"), "Drums (wide) v1.2");
 }
 
@@ -878,7 +879,7 @@ TEST_F (PresetTest, RenameToUnsafeOrBlankNamesIsMadeSafeOrIgnored)
     PresetManager manager (processor, folder);
     const auto moved = manager.renamePreset (safe, "../escaped");
     EXPECT_EQ (moved.getParentDirectory(), folder);
-    EXPECT_EQ (moved.getFileName(), ".._escaped.varnellepreset");
+    EXPECT_EQ (moved.getFileName(), "___escaped.varnellepreset"); // and never hidden
 }
 
 TEST_F (PresetTest, RenameOfAFileThatVanishedMeanwhileChangesNothing)
@@ -1019,6 +1020,28 @@ TEST_F (PresetTest, PresetThatIsNoStateBlockChangesNothingAndShowsNothing)
     o.presets.handlePresetMenuResult (PresetMenu::savePresetItem);
     EXPECT_EQ (fileBytes (empty), stateOf (processor));
     EXPECT_EQ (selectedPath(), empty.getFullPathName());
+}
+
+TEST_F (PresetTest, APipeNamedLikeAPresetIsReportedWithoutWaitingForAWriter)
+{
+#if JUCE_LINUX || JUCE_MAC
+    const auto good = writePreset ("A.varnellepreset", stateOf (processor));
+    const auto pipe = folder.getChildFile ("Pipe.varnellepreset");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    auto& o = openOwner();
+    pick (idOf ("A"));
+    const auto values = normalisedValues (processor);
+
+    pick (idOf ("Pipe")); // opening it for reading would block until somebody writes
+
+    ASSERT_EQ (record->loadFailures.size(), 1u);
+    EXPECT_EQ (record->loadFailures[0], pipe);
+    EXPECT_EQ (normalisedValues (processor), values);
+    EXPECT_EQ (selectedPath(), good.getFullPathName());
+    EXPECT_EQ (o.box.getText(), "Pipe");
+#else
+    GTEST_SKIP() << "needs named pipes";
+#endif
 }
 
 TEST_F (PresetTest, FileLargerThanAnyPresetIsNotReadAndIsReportedByName)
