@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -553,12 +554,22 @@ juce::String readLatestVersion (const juce::String& feedText)
     return latest.toString().trim();
 }
 
+juce::String feedTextFromBytes (const void* feedBytes, size_t numBytes)
+{
+    // JUCE's conversion reads past the end of some inputs (one holding only a byte order mark,
+    // a multi-byte sequence cut short), so it reads a copy with zero bytes behind it.
+    juce::MemoryBlock padded (numBytes + 4, true);
+    if (numBytes > 0)
+        std::memcpy (padded.getData(), feedBytes, numBytes);
+    return juce::String::createStringFromData (padded.getData(), (int)numBytes);
+}
+
 UpdateCheckResult evaluateFeed (const void* feedBytes, size_t numBytes, const juce::String& ownVersion)
 {
     if (numBytes > (size_t)updateCheckLimits::maxFeedBytes)
         return UpdateCheckResult::failed;
 
-    const auto feed = juce::String::createStringFromData (feedBytes, (int)numBytes);
+    const auto feed = feedTextFromBytes (feedBytes, numBytes);
     const auto latest = readLatestVersion (feed);
 
     if (latest.isEmpty())

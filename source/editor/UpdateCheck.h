@@ -60,6 +60,10 @@ inline constexpr int maxFeedNesting = 64;
 inline constexpr int requestDeadlineMs = 8000;
 } // namespace updateCheckLimits
 
+/** The text of a feed's bytes, read the way JUCE reads a web page (UTF-8, or UTF-16 after a
+    byte order mark). At most maxFeedBytes bytes; any thread. */
+juce::String feedTextFromBytes (const void* feedBytes, size_t numBytes);
+
 /** What a feed of `numBytes` bytes (read as text the way JUCE reads a web page) means for a
     build of version `ownVersion`: newerVersion or notNewer when its latest_version is later or
     not, failed when it names none or is longer than maxFeedBytes. Any thread. */

@@ -678,6 +678,15 @@ TEST (UpdateCheckFeed, DeeplyNestedDocumentsAreRejectedWithoutRecursingIntoThem)
                    R"({"a": [[[{"b": "[[[[{{{{"}]]], "products": {"varnelle": {"latest_version": "1.3.0",)"
                    R"( "x": {"y": {"z": [1, [2, [3, "\"]]]]"]]]}}}}})"),
                "1.3.0");
+    // JUCE's text conversion read past the end of these (seen by AddressSanitizer in the feed
+    // fuzzer): only a byte order mark, and a multi-byte sequence cut short at the end.
+    for (const auto& bytes : {std::vector<char>{'\xef', '\xbb', '\xbf'}, std::vector<char>{'{', '\xf0'}})
+    {
+        const std::unique_ptr<char[]> exact (new char[bytes.size()]);
+        std::copy (bytes.begin(), bytes.end(), exact.get());
+        EXPECT_EQ (evaluateFeed (exact.get(), bytes.size()), UpdateCheckResult::failed);
+    }
+
     // A minus sign at the end makes JUCE's number reader step over the terminator and read on,
     // beyond the text or past a zero byte inside it (found by the feed fuzzer).
     const char minusThenZeroByte[] =

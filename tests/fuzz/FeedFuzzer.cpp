@@ -48,7 +48,7 @@ void* readFeed (void* argument)
 
     if (job.size <= (size_t)updateCheckLimits::maxFeedBytes)
     {
-        const auto latest = readLatestVersion (juce::String::createStringFromData (job.data, (int)job.size));
+        const auto latest = readLatestVersion (feedTextFromBytes (job.data, job.size));
         const bool named = latest.isNotEmpty();
         if (named != (result != UpdateCheckResult::failed))
             fail ("a feed that names a version failed, or one that names none did not:", latest);
