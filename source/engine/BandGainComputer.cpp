@@ -97,6 +97,31 @@ float binLevelDb (std::complex<float> bin, int binIndex) noexcept
     return m > 0.0f ? std::max (20.0f * std::log10 (m), floorDb) : floorDb;
 }
 
+namespace
+{
+// Reads a band's values once, for one frame; false if the band rests: bypassed, or a value
+// missing or not finite (a host that writes NaN or infinity must not poison the gains).
+bool readBandValues (const std::array<std::atomic<float>*, paramsPerBand>& row,
+                     std::array<float, paramsPerBand>& values) noexcept
+{
+    const auto* bypass = row[(size_t)slotIndex (BandParam::bypass)];
+    if (bypass != nullptr && load (bypass) > 0.5f)
+        return false;
+
+    for (size_t slot = 0; slot < (size_t)paramsPerBand; ++slot)
+    {
+        if (slot == (size_t)slotIndex (BandParam::bypass))
+            continue;
+        if (row[slot] == nullptr)
+            return false;
+        values[slot] = load (row[slot]);
+        if (!std::isfinite (values[slot]))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept
 {
     const float hopSeconds = (float)hopSize / (float)sampleRate;
@@ -104,31 +129,24 @@ BandSettings computeBandSettings (const BandParamPointers& params, double sample
 
     for (size_t b = 0; b < (size_t)numBands; ++b)
     {
-        const auto& row = params[b];
-        const auto* bypass = row[(size_t)slotIndex (BandParam::bypass)];
-        if (bypass != nullptr && load (bypass) > 0.5f)
-            continue;
-
-        // Each value is read once; the whole frame uses this snapshot.
         std::array<float, paramsPerBand> values{};
-        bool usable = true;
-        for (size_t slot = 0; slot < (size_t)paramsPerBand && usable; ++slot)
-        {
-            if (slot == (size_t)slotIndex (BandParam::bypass))
-                continue;
-            if (row[slot] == nullptr)
-                usable = false;
-            else
-                values[slot] = load (row[slot]);
-            // A host that writes NaN or infinity must not poison the gains: the band rests.
-            usable = usable && std::isfinite (values[slot]);
-        }
-
-        if (usable)
+        if (readBandValues (params[b], values))
             settings[b] = settingsFromValues (values, hopSeconds);
     }
 
     return settings;
+}
+
+ReleaseKey readReleaseKey (const BandParamPointers& params) noexcept
+{
+    ReleaseKey key;
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+    {
+        std::array<float, paramsPerBand> values{};
+        key[b] =
+            readBandValues (params[b], values) ? values[(size_t)slotIndex (BandParam::releaseMs)] : -1.0f;
+    }
+    return key;
 }
 
 void applyBandGainsReference (std::complex<float>* spectrum, BandGainMemory& bandGains,

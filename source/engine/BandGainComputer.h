@@ -37,6 +37,12 @@ float binLevelDb (std::complex<float> bin, int binIndex) noexcept;
     band, or one with a missing or non-finite value, keeps the inert defaults. */
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept;
 
+/** What the release coefficients of computeBandSettings depend on (at one sample rate): per
+    band, its release time in ms, or -1 for a band that rests. Equal keys, equal coefficients;
+    cheap to read, no exp. */
+using ReleaseKey = std::array<float, numBands>;
+ReleaseKey readReleaseKey (const BandParamPointers& params) noexcept;
+
 /** Moves the smoothed per-band gains of bins 0..numBins-1 towards their targets and applies
     their limited product to `spectrum` (fftSize bins, mirrored half included).
 

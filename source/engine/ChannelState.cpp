@@ -25,7 +25,7 @@ void resetChannelState (ChannelState& state) noexcept
     state.bypassMix = 0.0f;
     state.zeroInputRun = 0;
     state.gainsAtRest = false;
-    state.restReleaseCoeffs = {};
+    state.restKey = {};
     state.silentFramesSkipped = 0;
     state.writePosition = 0;
     state.samplesWritten = 0;

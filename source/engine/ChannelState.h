@@ -29,11 +29,11 @@ struct ChannelState
     float bypassMix = 0.0f; // 0: the processed output; 1: the input delayed by the latency
 
     // Silence: how many of the latest inputs were zero (saturating), whether the last silent
-    // frame left every smoothed gain where it was, with which release coefficients, and how
-    // many frames were skipped for holding only silence.
+    // frame left every smoothed gain where it was, under which release settings (what
+    // readReleaseKey gives), and how many frames were skipped for holding only silence.
     int zeroInputRun = 0;
     bool gainsAtRest = false;
-    std::array<float, numBands> restReleaseCoeffs{};
+    std::array<float, numBands> restKey{};
     std::int64_t silentFramesSkipped = 0;
     int writePosition = 0;
     std::int64_t samplesWritten = 0;

@@ -325,20 +325,15 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     if (frameStart < 0)
         return;
 
-    // Every channel's frame ending at this sample uses the same snapshot of the parameters.
-    if (newestSample != settingsFrame)
-    {
-        frameSettings = computeFrameSettings();
-        settingsFrame = newestSample;
-    }
-    const auto& settings = frameSettings;
     if (skipsSilence && state.zeroInputRun >= fftSize)
     {
-        processSilentFrame (state, settings,
+        processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
         addToAccumulators (state, frameStart, nullptr);
         return;
     }
+
+    const auto& settings = getFrameSettings (newestSample);
 
     auto& work = *scratch;
     const float* ring = state.inputRing.data();
@@ -376,17 +371,30 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
 // A silent frame's spectrum is zero: every level is the floor, nothing is added to the output,
 // and the smoothed gains relax towards unity until a frame leaves them all where they were.
 // They stay at rest while the release coefficients stay the same.
-void StftEngine::processSilentFrame (ChannelState& state, const BandSettings& settings, bool publish) noexcept
+// Every channel's frame ending at the same sample uses one snapshot of the parameters.
+const BandSettings& StftEngine::getFrameSettings (std::int64_t newestSample) noexcept
 {
-    std::array<float, numBands> releaseCoeffs;
-    for (size_t b = 0; b < (size_t)numBands; ++b)
-        releaseCoeffs[b] = settings[b].releaseCoeff;
-
-    if (!state.gainsAtRest ||
-        std::memcmp (releaseCoeffs.data(), state.restReleaseCoeffs.data(), sizeof (releaseCoeffs)) != 0)
+    if (newestSample != settingsFrame)
     {
-        state.gainsAtRest = !relaxBandGainsInSilence (state.bandGains, settings);
-        state.restReleaseCoeffs = releaseCoeffs;
+        frameSettings = computeFrameSettings();
+        settingsFrame = newestSample;
+    }
+    return frameSettings;
+}
+
+void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept
+{
+    // Bypassed, every band rests (unit coefficients): a key no parameters can give.
+    ReleaseKey key;
+    if (bypassed)
+        key.fill (-2.0f);
+    else
+        key = readReleaseKey (bandParams);
+
+    if (!state.gainsAtRest || std::memcmp (key.data(), state.restKey.data(), sizeof (key)) != 0)
+    {
+        state.gainsAtRest = !relaxBandGainsInSilence (state.bandGains, getFrameSettings (newestSample));
+        state.restKey = key;
     }
 
     if (publish)

@@ -118,7 +118,8 @@ private:
                                   bool publishAnalyzer) noexcept;
     void processFrameOptimised (ChannelState& state, std::int64_t newestSample,
                                 bool publishAnalyzer) noexcept;
-    void processSilentFrame (ChannelState& state, const BandSettings& settings, bool publish) noexcept;
+    void processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept;
+    const BandSettings& getFrameSettings (std::int64_t newestSample) noexcept;
     void addToAccumulators (ChannelState& state, std::int64_t frameStart, const float* frame) noexcept;
 
     const BandParamPointers& bandParams;
