@@ -14,6 +14,8 @@
 #include <juce_events/juce_events.h>
 
 #include <ctime>
+#include <malloc.h>
+#include <memory>
 
 namespace
 {
@@ -161,10 +163,43 @@ void BM_SilenceAfterSignal (benchmark::State& state)
     state.counters["signal_vs_silence"] = signalBlock / silenceBlock;
 }
 
+// Heap memory of one prepared instance (mono and stereo, 48 kHz, blocks of 512), from the
+// allocator's own count of bytes in use, so FFTW's and JUCE's allocations count too.
+void BM_MemoryPerInstance (benchmark::State& state)
+{
+    const auto bytesInUse = [] { return (double)mallinfo2().uordblks; };
+    const auto preparedInstanceBytes = [&] (int channels)
+    {
+        const double before = bytesInUse();
+        auto processor = std::make_unique<VarnelleAudioProcessor>();
+        const auto set = channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (set);
+        layout.outputBuses.add (set);
+        processor->setBusesLayout (layout);
+        processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
+        processor->prepareToPlay (sampleRate, blockSize);
+        return bytesInUse() - before;
+    };
+
+    // The first instance also sets up what every later one shares (FFTW's planner, JUCE's
+    // singletons), which is not counted.
+    preparedInstanceBytes (2);
+    double mono = 0.0, stereo = 0.0;
+    for (auto _ : state)
+    {
+        mono = preparedInstanceBytes (1);
+        stereo = preparedInstanceBytes (2);
+    }
+    state.counters["stereo_instance_bytes"] = stereo;
+    state.counters["bytes_per_channel"] = stereo - mono;
+}
+
 BENCHMARK (BM_FiveBandsReference)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimised)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedWindowOpen)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedVsReference)->UseManualTime()->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_MemoryPerInstance)->Iterations (1);
 BENCHMARK (BM_SilenceAfterSignal)->UseManualTime()->Unit (benchmark::kMillisecond)->Iterations (3);
 } // namespace
 
