@@ -319,8 +319,10 @@ static void checkBandGainsAgainstReference (KernelVariant variant)
     std::mt19937 rng (1234);
     constexpr double rate = 44100.0;
     auto gainsRef = unityGains(), gainsFull = unityGains(), gainsHalf = unityGains(),
-         gainsCached = unityGains();
-    auto cache = std::make_unique<FrequencyWeightCache>();
+         gainsCached = unityGains(), gainsRanged = unityGains();
+    auto cache = std::make_unique<FrequencyWeightCache>(),
+         rangedCache = std::make_unique<FrequencyWeightCache>();
+    BandGainRanges ranges{};
     int changedBins = 0;
     BandSettings settings{};
 
@@ -341,6 +343,17 @@ static void checkBandGainsAgainstReference (KernelVariant variant)
         applyBandGainsReference (ref.data(), gainsRef, settings, rate);
         applyBandGains (full.data(), fftSize, levels.data(), gainsFull, settings, rate, nullptr, variant);
         applyBandGains (half.data(), numBins, levels.data(), gainsHalf, settings, rate, nullptr, variant);
+        // Only the bins each band can change, kept from frame to frame.
+        auto ranged = spectrum;
+        applyBandGains (ranged.data(), numBins, levels.data(), gainsRanged, settings, rate, rangedCache.get(),
+                        variant, &ranges);
+        if (frame == 0)
+        {
+            int computed = 0;
+            for (const auto& range : ranges)
+                computed += range.end - range.begin;
+            EXPECT_LT (computed, numBands * numBins / 2); // most of the work was skipped
+        }
         // The cached run switches to another sample rate halfway, which the cache must notice.
         const double cachedRate = frame < 31 ? rate : 48000.0; // frame 31 keeps most settings
         auto gainsBefore = gainsCached;
@@ -359,6 +372,8 @@ static void checkBandGainsAgainstReference (KernelVariant variant)
                 ASSERT_EQ (gainsFull[(size_t)b][(size_t)i], gainsRef[(size_t)b][(size_t)i])
                     << "frame " << frame << " band " << b << " bin " << i;
                 ASSERT_EQ (gainsHalf[(size_t)b][(size_t)i], gainsRef[(size_t)b][(size_t)i]);
+                ASSERT_EQ (gainsRanged[(size_t)b][(size_t)i], gainsRef[(size_t)b][(size_t)i])
+                    << "frame " << frame << " band " << b << " bin " << i;
                 if (frame < 31)
                 {
                     ASSERT_EQ (gainsCached[(size_t)b][(size_t)i], gainsRef[(size_t)b][(size_t)i]);
@@ -368,7 +383,10 @@ static void checkBandGainsAgainstReference (KernelVariant variant)
         {
             ASSERT_EQ (full[(size_t)i], ref[(size_t)i]) << "frame " << frame << " bin " << i;
             if (i < numBins)
+            {
                 ASSERT_EQ (half[(size_t)i], ref[(size_t)i]) << "frame " << frame << " bin " << i;
+                ASSERT_EQ (ranged[(size_t)i], ref[(size_t)i]) << "frame " << frame << " bin " << i;
+            }
             else
                 ASSERT_EQ (half[(size_t)i], spectrum[(size_t)i]); // the half layout leaves the mirror alone
             changedBins += ref[(size_t)i] != spectrum[(size_t)i] ? 1 : 0;

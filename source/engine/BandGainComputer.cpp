@@ -238,10 +238,10 @@ VARNELLE_KERNEL_INLINE void computeFrequencyWeights (const BandConstants& c, con
 template <bool lowerSoft, bool upperSoft>
 VARNELLE_KERNEL_INLINE void updateBand (const BandConstants& c, const float* __restrict frequencyWeights,
                                         const float* __restrict levelDb, float* __restrict gains,
-                                        float* __restrict product) noexcept
+                                        float* __restrict product, BinRange bins) noexcept
 {
     namespace bf = branchfree;
-    for (int i = 0; i < numBins; ++i)
+    for (int i = bins.begin; i < bins.end; ++i)
     {
         const float frequency = frequencyWeights[i];
         const float level = levelDb[i];
@@ -287,11 +287,24 @@ VARNELLE_KERNEL_INLINE void scaleBins (std::complex<float>* spectrum, const floa
     }
 }
 
+// The bins whose weight is above 0 (the weights rise and fall once over the bins).
+BinRange findSupport (const float* weights) noexcept
+{
+    BinRange support;
+    while (support.begin < numBins && !(weights[support.begin] > 0.0f))
+        ++support.begin;
+    support.end = numBins;
+    while (support.end > support.begin && !(weights[support.end - 1] > 0.0f))
+        --support.end;
+    return support;
+}
+
 VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int spectrumBins,
                                              const float* levelDb, BandGainMemory& bandGains,
                                              const BandSettings& settings, double sampleRate,
-                                             FrequencyWeightCache* cache) noexcept
+                                             FrequencyWeightCache* cache, BandGainRanges* ranges) noexcept
 {
+    BinRange uncachedSupport;
     alignas (64) float binHz[numBins];
     alignas (64) float product[numBins];
     alignas (64) float uncachedWeights[numBins];
@@ -318,27 +331,46 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
                 haveBinHz = true;
             }
             computeFrequencyWeights (c, binHz, weights);
+            const auto support = findSupport (weights);
             if (cache != nullptr)
             {
                 cache->keys[b] = key;
                 cache->valid[b] = true;
+                cache->supports[b] = support;
             }
+            uncachedSupport = support;
+        }
+
+        // A bin's target differs from unity only where its weight is above 0, and only if the
+        // band has a level range and a gain other than 0 dB (else (w · l) · 0 + 1 = 1 exactly).
+        // Where the target is unity and the gain already is, a frame leaves both as they are.
+        BinRange bins{0, numBins};
+        if (ranges != nullptr)
+        {
+            const bool changesAnything = c.gainMinusOne != 0.0f && c.levelActive;
+            auto support = cache != nullptr ? cache->supports[b] : uncachedSupport;
+            auto& range = (*ranges)[b];
+            if (changesAnything && !support.isEmpty())
+                range = range.isEmpty() ? support
+                                        : BinRange{std::min (range.begin, support.begin),
+                                                   std::max (range.end, support.end)};
+            bins = range;
         }
 
         float* gains = bandGains[b].data();
         if (c.lowerSoft)
         {
             if (c.upperSoft)
-                updateBand<true, true> (c, weights, levelDb, gains, product);
+                updateBand<true, true> (c, weights, levelDb, gains, product, bins);
             else
-                updateBand<true, false> (c, weights, levelDb, gains, product);
+                updateBand<true, false> (c, weights, levelDb, gains, product, bins);
         }
         else
         {
             if (c.upperSoft)
-                updateBand<false, true> (c, weights, levelDb, gains, product);
+                updateBand<false, true> (c, weights, levelDb, gains, product, bins);
             else
-                updateBand<false, false> (c, weights, levelDb, gains, product);
+                updateBand<false, false> (c, weights, levelDb, gains, product, bins);
         }
     }
 
@@ -361,9 +393,9 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
 VARNELLE_AVX2_KERNEL void bandGainsKernelAvx2 (std::complex<float>* spectrum, int spectrumBins,
                                                const float* levelDb, BandGainMemory& bandGains,
                                                const BandSettings& settings, double sampleRate,
-                                               FrequencyWeightCache* cache) noexcept
+                                               FrequencyWeightCache* cache, BandGainRanges* ranges) noexcept
 {
-    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
 }
 #endif
 } // namespace
@@ -373,21 +405,21 @@ void computeBinLevels (const std::complex<float>* spectrum, float* levelDb, Kern
     computeLevelsDb (spectrum, numBins, floorDb, levelDb, variant);
 }
 
-FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, weights{} {}
+FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, supports{}, weights{} {}
 
 void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
                      BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
-                     FrequencyWeightCache* cache, KernelVariant variant) noexcept
+                     FrequencyWeightCache* cache, KernelVariant variant, BandGainRanges* ranges) noexcept
 {
 #if VARNELLE_HAS_AVX2_KERNELS
     if (variant == KernelVariant::avx2)
     {
-        bandGainsKernelAvx2 (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
+        bandGainsKernelAvx2 (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
         return;
     }
 #endif
     (void)variant;
-    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache);
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
 }
 
 bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandSettings& settings) noexcept

@@ -67,6 +67,7 @@ struct FrequencyWeightCache
 
     std::array<Key, numBands> keys;
     std::array<bool, numBands> valid;
+    std::array<BinRange, numBands> supports; // the bins whose weight is above 0
     alignas (64) std::array<std::array<float, numBins>, numBands> weights;
 };
 
@@ -83,11 +84,13 @@ void computeBinLevels (const std::complex<float>* spectrum, float* levelDb,
     half spectrum of a real transform, or fftSize, in which case bins 2048 − i get the gains of
     bins i = 1..1023 as well. Given the same levels, the results equal the reference's.
     `cache`, if given, keeps the frequency weights between calls. Allocates nothing (about
-    16 KB of stack); safe on the audio thread. Every `variant` gives the same results. */
+    16 KB of stack); safe on the audio thread. Every `variant` gives the same results. With
+    `ranges` (which must have been kept with these gains since their reset), only the bins a
+    frame can change are computed; the results are the same. */
 void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
                      BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
-                     FrequencyWeightCache* cache = nullptr,
-                     KernelVariant variant = KernelVariant::baseline) noexcept;
+                     FrequencyWeightCache* cache = nullptr, KernelVariant variant = KernelVariant::baseline,
+                     BandGainRanges* ranges = nullptr) noexcept;
 
 /** What applyBandGains does to the smoothed gains when the spectrum is all zero: every level
     is the floor, so every band's target is unity and each gain moves towards it by its band's

@@ -22,6 +22,7 @@ void resetChannelState (ChannelState& state) noexcept
     std::fill (state.windowSumAccumulator.begin(), state.windowSumAccumulator.end(), 0.0f);
     for (auto& gains : state.bandGains)
         std::fill (gains.begin(), gains.end(), 1.0f);
+    state.bandGainRanges = {};
     state.bypassMix = 0.0f;
     state.zeroInputRun = 0;
     state.gainsAtRest = false;

@@ -13,6 +13,20 @@ namespace varnelle
 /** Smoothed linear gain per band and bin; 1.0 after a reset. */
 using BandGainMemory = std::array<std::vector<float>, numBands>;
 
+/** Bins [begin, end) of the band gain arrays. */
+struct BinRange
+{
+    int begin = 0, end = 0;
+
+    bool isEmpty() const noexcept { return end <= begin; }
+};
+
+/** Per band, the bins whose smoothed gain may differ from unity: every bin where the band has
+    had a target other than unity since its gains were last reset (all 1). Outside them a
+    frame changes nothing, which applyBandGains uses to skip them: a band covers a few hundred
+    bins at most. Empty after a reset; kept by the channel beside its gains. */
+using BandGainRanges = std::array<BinRange, numBands>;
+
 /** One channel's STFT record. Owned and used by the audio thread only.
 
     After a sample is stored, inputRing[writePosition] is the oldest of the last fftSize samples,
@@ -26,6 +40,7 @@ struct ChannelState
     std::vector<float> outputAccumulator;    // overlap-added, synthesis-windowed output
     std::vector<float> windowSumAccumulator; // overlap-added synthesis × analysis window
     BandGainMemory bandGains;
+    BandGainRanges bandGainRanges{};
     float bypassMix = 0.0f; // 0: the processed output; 1: the input delayed by the latency
 
     // Silence: how many of the latest inputs were zero (saturating), whether the last silent

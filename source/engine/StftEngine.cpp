@@ -355,7 +355,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
         computeDisplaySpectrumFromLevels (work.levelDb, work.before);
 
     applyBandGains (work.spectrum, fft->getNumSpectrumBins(), work.levelDb, state.bandGains, settings,
-                    currentSampleRate, &work.frequencyWeights, kernelVariant);
+                    currentSampleRate, &work.frequencyWeights, kernelVariant, &state.bandGainRanges);
 
     if (publish)
     {
