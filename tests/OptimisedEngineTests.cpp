@@ -519,6 +519,9 @@ TEST (OptimisedEngine, SilentFramesAreSkippedAndSoundReturnsAsIfNothingWasSkippe
     auto input =
         mix (test::makePinkNoise (9 * second, 0.6f, 41), test::makeSine (700.0, rate, 9 * second, 0.2f));
     std::fill (input.begin() + second, input.begin() + 7 * second, 0.0f);
+    // Short gaps too: one frame of silence, and one just long enough to leave sums aside.
+    std::fill (input.begin() + 15 * second / 2, input.begin() + 15 * second / 2 + 3000, 0.0f);
+    std::fill (input.begin() + 8 * second, input.begin() + 8 * second + 5000, 0.0f);
 
     VarnelleAudioProcessor parameters;
     configureBands (parameters);

@@ -28,6 +28,7 @@ void resetChannelState (ChannelState& state) noexcept
     state.gainsAtRest = false;
     state.restKey = {};
     state.silentFramesSkipped = 0;
+    state.deferredSumsFrom = state.deferredSumsTo = -1;
     state.writePosition = 0;
     state.samplesWritten = 0;
 }

@@ -50,6 +50,9 @@ struct ChannelState
     bool gainsAtRest = false;
     std::array<float, numBands> restKey{};
     std::int64_t silentFramesSkipped = 0;
+    // The newest samples of the first and last silent frame whose window sums are not yet
+    // added (-1: none); they are consecutive, a hop apart.
+    std::int64_t deferredSumsFrom = -1, deferredSumsTo = -1;
     int writePosition = 0;
     std::int64_t samplesWritten = 0;
 };

@@ -275,6 +275,11 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
         // need clearing.
         const bool outputsAreSilent = zeroRunBefore >= 2 * fftSize;
 
+        // Sound returns: the frames to come overlap silent frames whose window sums were left
+        // out; the sums still ahead of the output are added now.
+        if (lastSound >= 0 && state.deferredSumsFrom >= 0)
+            addDeferredWindowSums (state, first - latencySamples);
+
         // Outputs: silence while the delay fills, then the normalised accumulators.
         int i = 0;
         if (first < latencySamples)
@@ -329,7 +334,18 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     {
         processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
-        addToAccumulators (state, frameStart, nullptr);
+        // The window sums of a silent frame only matter where some frame adds sound. Well into
+        // a silence no earlier frame did, and the frames of returning sound pick them up then.
+        if (state.zeroInputRun >= 2 * fftSize)
+        {
+            if (state.deferredSumsFrom < 0)
+                state.deferredSumsFrom = newestSample;
+            state.deferredSumsTo = newestSample;
+        }
+        else
+        {
+            addToAccumulators (state, frameStart, nullptr);
+        }
         return;
     }
 
@@ -406,6 +422,26 @@ void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSam
         analyzer->publish (work.before, work.after);
     }
     ++state.silentFramesSkipped;
+}
+
+// Adds the window sums of the silent frames ending deferredSumsFrom .. deferredSumsTo, from
+// output index `firstUnread` on (what was read already must stay clear for the next frames).
+void StftEngine::addDeferredWindowSums (ChannelState& state, std::int64_t firstUnread) noexcept
+{
+    const float* product = windowProduct.data();
+    float* sums = state.windowSumAccumulator.data();
+    constexpr size_t mask = (size_t)accumulatorSize - 1;
+    // Oldest first, as the frames would have added them: float sums depend on the order.
+    auto end = state.deferredSumsFrom;
+    if (end < firstUnread) // frames that end before it were read whole
+        end += ((firstUnread - end + hopSize - 1) / hopSize) * hopSize;
+    for (; end <= state.deferredSumsTo; end += hopSize)
+    {
+        const auto frameStart = end - (fftSize - 1);
+        for (auto k = std::max<std::int64_t> (0, firstUnread - frameStart); k < fftSize; ++k)
+            sums[(size_t)(frameStart + k) & mask] += product[k];
+    }
+    state.deferredSumsFrom = state.deferredSumsTo = -1;
 }
 
 // Overlap-adds a frame (nullptr: a frame of zeros, which only its window sums need).

@@ -121,6 +121,7 @@ private:
     void processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept;
     const BandSettings& getFrameSettings (std::int64_t newestSample) noexcept;
     void addToAccumulators (ChannelState& state, std::int64_t frameStart, const float* frame) noexcept;
+    void addDeferredWindowSums (ChannelState& state, std::int64_t firstUnread) noexcept;
 
     const BandParamPointers& bandParams;
     SpectrumExchange* analyzer;
