@@ -2,6 +2,7 @@
 
 #include "BranchFree.h"
 #include "SpectrumExchange.h"
+#include "SpectrumLevels.h"
 
 #include <algorithm>
 #include <array>
@@ -244,7 +245,9 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
         const int count = (int)std::min<std::int64_t> (numSamples - done, nextFrame - first + 1);
         float* x = samples + done;
 
-        // Inputs into the ring (a NaN or infinity enters as silence), in at most two runs.
+        // Inputs into the ring (a NaN or infinity enters as silence), in at most two runs,
+        // counting the ones that are not silence.
+        int sounds = 0;
         for (int i = 0; i < count;)
         {
             const int position = state.writePosition;
@@ -253,17 +256,13 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             const float* __restrict src = x + i;
             if (blendsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
                 std::copy (dest, dest + n, delayedInput + i);
-            for (int k = 0; k < n; ++k)
-                dest[k] = branchfree::select (std::isfinite (src[k]), src[k], 0.0f);
+            sounds += storeInputs (src, dest, n, kernelVariant);
             state.writePosition = position + n == fftSize ? 0 : position + n;
             i += n;
         }
 
-        // The run of zero inputs up to the newest one (a NaN or infinity entered as zero).
+        // The run of zero inputs up to the newest one.
         const int zeroRunBefore = state.zeroInputRun;
-        int sounds = 0;
-        for (int k = 0; k < count; ++k)
-            sounds += (int)(x[k] != 0.0f) & (int)std::isfinite (x[k]);
         int lastSound = sounds == 0 ? -1 : count - 1;
         while (lastSound >= 0 && !(x[lastSound] != 0.0f && std::isfinite (x[lastSound])))
             --lastSound;
