@@ -18,6 +18,19 @@ constexpr int chunkSize = 256;
 constexpr float edgeBinScale = 1.0f / 2048.0f; // bins 0 and 1024
 constexpr float binScale = 1.0f / 1024.0f;
 
+// x = 2^exponent · f with f in [sqrt(1/2), sqrt(2)), for a positive normal float.
+VARNELLE_KERNEL_INLINE float splitPositive (float x, std::int32_t& exponent) noexcept
+{
+    std::uint32_t bits;
+    std::memcpy (&bits, &x, sizeof (bits));
+    const std::uint32_t offset = bits - 0x3f3504f3u; // bits of sqrt(1/2)
+    exponent = static_cast<std::int32_t> (offset) >> 23;
+    const std::uint32_t mantissaBits = bits - (offset & 0xff800000u);
+    float f;
+    std::memcpy (&f, &mantissaBits, sizeof (f));
+    return f;
+}
+
 // log10 of a positive normal float (or +inf): x = 2^k · f with f in [sqrt(1/2), sqrt(2)), and
 // ln f = 2 atanh(s), s = (f − 1) / (f + 1), |s| < 0.172, from its series to s^15 (truncation
 // below 1e-13 relative), all in double. Every step is plain arithmetic on one lane, so loops
@@ -27,13 +40,8 @@ VARNELLE_KERNEL_INLINE float log10Positive (float x) noexcept
     constexpr double ln2 = 0.69314718055994530942;
     constexpr double invLn10 = 0.43429448190325182765;
 
-    std::uint32_t bits;
-    std::memcpy (&bits, &x, sizeof (bits));
-    const std::uint32_t offset = bits - 0x3f3504f3u; // bits of sqrt(1/2)
-    const std::int32_t exponent = static_cast<std::int32_t> (offset) >> 23;
-    const std::uint32_t mantissaBits = bits - (offset & 0xff800000u);
-    float f;
-    std::memcpy (&f, &mantissaBits, sizeof (f));
+    std::int32_t exponent;
+    const float f = splitPositive (x, exponent);
 
     const double r = (double)f - 1.0; // exact
     const double s = r / (2.0 + r);
@@ -44,7 +52,7 @@ VARNELLE_KERNEL_INLINE float log10Positive (float x) noexcept
                         z * (1.0 / 7.0 + z * (1.0 / 9.0 + z * (1.0 / 11.0 + z * (1.0 / 13.0 + z / 15.0))))));
     const double lnX = (double)exponent * ln2 + 2.0 * s * series;
     const float result = (float)(lnX * invLn10);
-    return bf::select (bits == 0x7f800000u, x, result); // log10 (+inf) = +inf
+    return bf::select (x == std::numeric_limits<float>::infinity(), x, result); // log10 (+inf) = +inf
 }
 
 // The same decomposition in single precision, eight lanes to a vector: the series to s^9
@@ -56,13 +64,8 @@ VARNELLE_KERNEL_INLINE float log10PositiveSingle (float x) noexcept
     constexpr float ln2Low = -2.12194440e-4f;
     constexpr float invLn10 = 0.434294481903f;
 
-    std::uint32_t bits;
-    std::memcpy (&bits, &x, sizeof (bits));
-    const std::uint32_t offset = bits - 0x3f3504f3u; // bits of sqrt(1/2)
-    const std::int32_t exponent = static_cast<std::int32_t> (offset) >> 23;
-    const std::uint32_t mantissaBits = bits - (offset & 0xff800000u);
-    float f;
-    std::memcpy (&f, &mantissaBits, sizeof (f));
+    std::int32_t exponent;
+    const float f = splitPositive (x, exponent);
 
     const float r = f - 1.0f; // exact
     const float s = r / (2.0f + r);
@@ -70,7 +73,7 @@ VARNELLE_KERNEL_INLINE float log10PositiveSingle (float x) noexcept
     const float series = 1.0f + z * (1.0f / 3.0f + z * (1.0f / 5.0f + z * (1.0f / 7.0f + z * (1.0f / 9.0f))));
     const float e = (float)exponent;
     const float lnX = e * ln2High + (e * ln2Low + 2.0f * s * series);
-    return bf::select (bits == 0x7f800000u, x, lnX * invLn10); // log10 (+inf) = +inf
+    return bf::select (x == std::numeric_limits<float>::infinity(), x, lnX * invLn10); // log10 (+inf) = +inf
 }
 
 // binLevelDb's rule from the magnitude (|X| as hypotf gives it, up to rounding) onwards.
