@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace varnelle::editor
@@ -158,6 +159,7 @@ void SpectrogramComponent::setTimeZoom (float newZoom)
 {
     if (std::isfinite (newZoom))
         timeZoom = clampValue (newZoom, 4.0f, 20.0f);
+    repaint();
 }
 
 void SpectrogramComponent::setShowAfterGain (bool shouldShowAfter)
@@ -297,15 +299,38 @@ void SpectrogramComponent::timerCallback()
 {
     ensureImageSizes();
 
+    // Repaints only what changed: a new column, or band edges and bypasses moved by the host,
+    // a drag or a preset. An idle window draws nothing.
     float before[numDisplayBins] = {};
     float after[numDisplayBins] = {};
+    bool changed = bandValuesChanged();
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
         pushSpectrumColumn (beforeImage, before);
         pushSpectrumColumn (afterImage, after);
+        changed = true;
     }
 
-    repaint();
+    if (changed)
+        repaint();
+}
+
+bool SpectrogramComponent::bandValuesChanged()
+{
+    std::array<std::uint32_t, 5 * 5> bits{};
+    size_t i = 0;
+    for (const auto& values : bandValues)
+        for (const auto* value :
+             {values.freqLow, values.freqHigh, values.levelMin, values.levelMax, values.bypass})
+        {
+            const float v = value != nullptr ? value->load() : 0.0f;
+            std::memcpy (&bits[i++], &v, sizeof (v));
+        }
+
+    if (bits == seenBandValueBits)
+        return false;
+    seenBandValueBits = bits;
+    return true;
 }
 
 //==============================================================================

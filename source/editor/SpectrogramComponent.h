@@ -152,6 +152,7 @@ private:
     };
 
     void ensureImageSizes();
+    bool bandValuesChanged();
     BandGeometry getBandGeometry (int bandIndex) const;
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
 
@@ -172,6 +173,8 @@ private:
 
     // Built once so that a repaint formats and allocates nothing of its own.
     std::array<BandValues, 5> bandValues;
+    // The band values as the timer last saw them (bit patterns), to repaint only on a change.
+    std::array<std::uint32_t, 5 * 5> seenBandValueBits{};
     juce::Font smallFont, labelFont, badgeFont;
     juce::ColourGradient legendGradient;
     std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts, bandTitles;
