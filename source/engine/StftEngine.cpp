@@ -295,8 +295,9 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             float* __restrict sums = windowSumAccumulator + start;
             if (outputsAreSilent)
             {
+                // Every frame that added to these accumulators so far held only silence, and no
+                // later frame reaches back here: they hold zeros (perhaps -0) already.
                 std::fill (out, out + n, 0.0f);
-                std::fill (acc, acc + n, 0.0f);
                 std::fill (sums, sums + n, 0.0f);
                 i += n;
                 continue;
