@@ -229,7 +229,9 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
     static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
 
     float* ring = state.inputRing.data();
-    float* delayedInput = scratch->delayedInput;
+    // The inputs of a run 2048 samples before, for the bypass: a run never spans more than
+    // one frame (fftSize samples), and the frame buffer is free until the run's frame.
+    float* delayedInput = scratch->frame;
     const bool blendsDelayed = blendsDelayedInput (state);
     float* outputAccumulator = state.outputAccumulator.data();
     float* windowSumAccumulator = state.windowSumAccumulator.data();

@@ -101,9 +101,6 @@ private:
         alignas (frameBufferAlignment) float levelDb[numBins];
         alignas (frameBufferAlignment) float before[numDisplayBins];
         alignas (frameBufferAlignment) float after[numDisplayBins];
-        // The inputs of one run of processChannelOptimised, 2048 samples before (a run never
-        // spans more than one frame, so never more than fftSize samples).
-        alignas (frameBufferAlignment) float delayedInput[fftSize];
         FrequencyWeightCache frequencyWeights;
     };
 
