@@ -297,10 +297,15 @@ void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* 
 
 void SpectrogramComponent::timerCallback()
 {
+    // An idle window draws nothing.
+    if (pollForChanges())
+        repaint();
+}
+
+bool SpectrogramComponent::pollForChanges()
+{
     ensureImageSizes();
 
-    // Repaints only what changed: a new column, or band edges and bypasses moved by the host,
-    // a drag or a preset. An idle window draws nothing.
     float before[numDisplayBins] = {};
     float after[numDisplayBins] = {};
     bool changed = bandValuesChanged();
@@ -310,9 +315,7 @@ void SpectrogramComponent::timerCallback()
         pushSpectrumColumn (afterImage, after);
         changed = true;
     }
-
-    if (changed)
-        repaint();
+    return changed;
 }
 
 bool SpectrogramComponent::bandValuesChanged()

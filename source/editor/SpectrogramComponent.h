@@ -58,11 +58,16 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
-    /** Fetches the newest analyzer pair, if any, into both histories and repaints. */
+    /** Repaints if pollForChanges finds anything new. */
     void timerCallback() override;
 
-    /** Horizontal stretch of the history, limited to 4..20 (non-finite values are ignored).
-        Takes effect at the next paint; does not repaint by itself. */
+    /** Fetches the newest analyzer pair, if any, into both histories. True when the display
+        has something new to show: a column, or band edges or bypasses that moved (by the host,
+        a drag or a preset). Nothing else it draws changes without a repaint of its own. */
+    bool pollForChanges();
+
+    /** Horizontal stretch of the history, limited to 4..20 (non-finite values are ignored);
+        repaints. */
     void setTimeZoom (float newZoom);
     float getTimeZoom() const noexcept { return timeZoom; }
 

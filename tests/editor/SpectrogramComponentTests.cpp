@@ -330,6 +330,26 @@ TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether
     EXPECT_TRUE (columnIsEmpty (after, last - 2));
 }
 
+TEST (SpectrogramHistory, OnlyANewColumnOrAMovedBandAsksForARepaint)
+{
+    // An open window repainted 30 times a second whether or not anything had changed.
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    EXPECT_TRUE (d.pollForChanges()); // the first look
+    EXPECT_FALSE (d.pollForChanges());
+
+    f.set (id (1, "freqLow"), 300.0f);
+    EXPECT_TRUE (d.pollForChanges());
+    f.set (id (3, "bypass"), 1.0f);
+    EXPECT_TRUE (d.pollForChanges());
+    f.set (id (2, "gain"), -12.0f); // not drawn on the display
+    EXPECT_FALSE (d.pollForChanges());
+
+    f.feed (std::vector<float> (4096, 0.25f));
+    EXPECT_TRUE (d.pollForChanges());
+    EXPECT_FALSE (d.pollForChanges());
+}
+
 TEST (SpectrogramHistory, ResizingEmptiesBothHistories)
 {
     Fixture f (800, 400);
