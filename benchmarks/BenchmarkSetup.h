@@ -4,6 +4,7 @@
 // noise plus sines, all five bands active (each its own frequency and level region, gain,
 // knees and timing) and their gains moved by a slow automation between blocks.
 
+#include "BenchmarkMaterial.h"
 #include "engine/VarnelleAudioProcessor.h"
 
 #include <cmath>
@@ -55,28 +56,10 @@ inline void moveParameters (VarnelleAudioProcessor& processor, int blockIndex)
     setParameter (processor, bandId (2, "freqHigh"), 2500.0f + 500.0f * std::sin (phase * 0.7f));
 }
 
-/** Stereo material: pink noise on both channels (different seeds) plus a few sines. */
+/** The material of every engine measurement, about 2.7 s. */
 inline juce::AudioBuffer<float> makeMaterial()
 {
-    juce::AudioBuffer<float> material (2, materialLength);
-    for (int ch = 0; ch < 2; ++ch)
-    {
-        juce::Random random (17 + ch);
-        float b0 = 0, b1 = 0, b2 = 0;
-        for (int i = 0; i < materialLength; ++i)
-        {
-            const float white = random.nextFloat() * 2.0f - 1.0f;
-            b0 = 0.99765f * b0 + white * 0.0990460f;
-            b1 = 0.96300f * b1 + white * 0.2965164f;
-            b2 = 0.57000f * b2 + white * 1.0526913f;
-            const double t = (double)i / sampleRate;
-            const double sines = 0.2 * std::sin (2.0 * 3.14159265358979 * (ch == 0 ? 220.0 : 330.0) * t) +
-                                 0.1 * std::sin (2.0 * 3.14159265358979 * 1500.0 * t) +
-                                 0.05 * std::sin (2.0 * 3.14159265358979 * 6100.0 * t);
-            material.setSample (ch, i, 0.3f * 0.25f * (b0 + b1 + b2 + white * 0.1848f) + (float)sines);
-        }
-    }
-    return material;
+    return makeMaterial (materialLength, sampleRate);
 }
 
 /** Feeds the material block by block and moves the parameters before each block. */

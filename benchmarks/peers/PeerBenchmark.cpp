@@ -11,6 +11,8 @@
 // usage: varnelle-peer-bench --vst3 VARNELLE.vst3 --lv2 VARNELLE_LV2_FOLDER [--seconds S] [--rounds N]
 // Run it through benchmarks/peers/run-peers.sh, which installs the peers and keeps ~/.lv2 out.
 
+#include "../BenchmarkMaterial.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <algorithm>
@@ -81,29 +83,6 @@ bool varnelleBandsOn (juce::AudioPluginInstance& plugin)
         set += setByName (plugin, {band + " Upper Knee", band + " Lower Knee"}, 6.0f / 24.0f);
     }
     return set == 5 * 5;
-}
-
-juce::AudioBuffer<float> makeMaterial (int numSamples)
-{
-    juce::AudioBuffer<float> material (2, numSamples);
-    for (int ch = 0; ch < 2; ++ch)
-    {
-        juce::Random random (17 + ch);
-        float b0 = 0, b1 = 0, b2 = 0;
-        for (int i = 0; i < numSamples; ++i)
-        {
-            const float white = random.nextFloat() * 2.0f - 1.0f;
-            b0 = 0.99765f * b0 + white * 0.0990460f;
-            b1 = 0.96300f * b1 + white * 0.2965164f;
-            b2 = 0.57000f * b2 + white * 1.0526913f;
-            const double t = (double)i / sampleRate;
-            const double sines =
-                0.2 * std::sin (2.0 * juce::MathConstants<double>::pi * (ch == 0 ? 220.0 : 330.0) * t) +
-                0.1 * std::sin (2.0 * juce::MathConstants<double>::pi * 1500.0 * t);
-            material.setSample (ch, i, 0.075f * (b0 + b1 + b2 + white * 0.1848f) + (float)sines);
-        }
-    }
-    return material;
 }
 
 std::unique_ptr<juce::AudioPluginInstance> load (juce::AudioPluginFormatManager& formats,
@@ -242,7 +221,7 @@ int main (int argc, char* argv[])
             subject.problem = "a band setting was not found among its parameters";
     }
 
-    const auto material = makeMaterial (1 << 17);
+    const auto material = varnelle::bench::makeMaterial (1 << 17, sampleRate);
     const int blocks = (int)std::ceil (seconds * sampleRate / blockSize);
     for (auto& subject : subjects) // warm-up, untimed
         if (subject.problem.isEmpty())
