@@ -422,16 +422,18 @@ void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const floa
     bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
 }
 
-bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandSettings& settings) noexcept
+bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandGainRanges& ranges,
+                              const BandSettings& settings) noexcept
 {
     // The target is unity and |target − 1| = 0 never exceeds |g − 1|, so the release applies.
+    // Outside the ranges the gains are unity already and stay so.
     bool changed = false;
     for (size_t b = 0; b < (size_t)numBands; ++b)
     {
         const float coeff = settings[b].releaseCoeff;
         float* __restrict gains = bandGains[b].data();
         int differences = 0;
-        for (int i = 0; i < numBins; ++i)
+        for (int i = ranges[b].begin; i < ranges[b].end; ++i)
         {
             const float g = gains[i];
             const float updated = (1.0f - g) * coeff + g;

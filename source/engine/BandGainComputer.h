@@ -95,9 +95,10 @@ void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const floa
 /** What applyBandGains does to the smoothed gains when the spectrum is all zero: every level
     is the floor, so every band's target is unity and each gain moves towards it by its band's
     release, bit for bit as applyBandGains would move it (the spectrum itself stays zero).
-    Returns whether any gain changed; once none does, more such frames with the same settings
-    change nothing either. */
-bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandSettings& settings) noexcept;
+    `ranges`: as applyBandGains keeps them. Returns whether any gain changed; once none does,
+    more such frames with the same settings change nothing either. */
+bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandGainRanges& ranges,
+                              const BandSettings& settings) noexcept;
 
 /** computeBinLevels and applyBandGains on a full spectrum (fftSize bins, mirror included). */
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,

@@ -144,39 +144,6 @@ VARNELLE_AVX2_KERNEL void levelsKernelAvx2 (const std::complex<float>* spectrum,
 #endif
 } // namespace
 
-namespace
-{
-VARNELLE_KERNEL_INLINE int storeInputsKernel (const float* __restrict input, float* __restrict ring,
-                                              int count) noexcept
-{
-    int sounds = 0;
-    for (int k = 0; k < count; ++k)
-    {
-        const bool finite = std::isfinite (input[k]);
-        ring[k] = bf::select (finite, input[k], 0.0f);
-        sounds += (int)(input[k] != 0.0f) & (int)finite;
-    }
-    return sounds;
-}
-
-#if VARNELLE_HAS_AVX2_KERNELS
-VARNELLE_AVX2_KERNEL int storeInputsAvx2 (const float* input, float* ring, int count) noexcept
-{
-    return storeInputsKernel (input, ring, count);
-}
-#endif
-} // namespace
-
-int storeInputs (const float* input, float* ring, int count, KernelVariant variant) noexcept
-{
-#if VARNELLE_HAS_AVX2_KERNELS
-    if (variant == KernelVariant::avx2)
-        return storeInputsAvx2 (input, ring, count);
-#endif
-    (void)variant;
-    return storeInputsKernel (input, ring, count);
-}
-
 void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out,
                       KernelVariant variant) noexcept
 {

@@ -18,11 +18,6 @@ namespace varnelle
 void computeLevelsDb (const std::complex<float>* spectrum, int count, float floorDb, float* out,
                       KernelVariant variant = KernelVariant::baseline) noexcept;
 
-/** Copies `count` input samples into `ring`, with NaN and infinity as 0, and returns how many
-    of them are neither zero nor non-finite. */
-int storeInputs (const float* input, float* ring, int count,
-                 KernelVariant variant = KernelVariant::baseline) noexcept;
-
 /** log10 of each value, for values of at least 1e-30 (and +inf), evaluated in double and
     rounded to float. */
 void computeLog10 (const float* in, int count, float* out) noexcept;

@@ -1,8 +1,8 @@
 #include "StftEngine.h"
 
 #include "BranchFree.h"
+#include "InputStore.h"
 #include "SpectrumExchange.h"
-#include "SpectrumLevels.h"
 
 #include <algorithm>
 #include <array>
@@ -248,8 +248,8 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
         float* x = samples + done;
 
         // Inputs into the ring (a NaN or infinity enters as silence), in at most two runs,
-        // counting the ones that are not silence.
-        int sounds = 0;
+        // noting the last one that is sound.
+        int lastSound = -1;
         for (int i = 0; i < count;)
         {
             const int position = state.writePosition;
@@ -258,16 +258,15 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             const float* __restrict src = x + i;
             if (blendsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
                 std::copy (dest, dest + n, delayedInput + i);
-            sounds += storeInputs (src, dest, n, kernelVariant);
+            const int lastInPart = storeInputs (src, dest, n, kernelVariant);
+            if (lastInPart >= 0)
+                lastSound = i + lastInPart;
             state.writePosition = position + n == fftSize ? 0 : position + n;
             i += n;
         }
 
         // The run of zero inputs up to the newest one.
         const int zeroRunBefore = state.zeroInputRun;
-        int lastSound = sounds == 0 ? -1 : count - 1;
-        while (lastSound >= 0 && !(x[lastSound] != 0.0f && std::isfinite (x[lastSound])))
-            --lastSound;
         state.zeroInputRun =
             lastSound >= 0 ? count - 1 - lastSound : std::min (zeroRunBefore + count, accumulatorSize);
 
@@ -386,9 +385,6 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     state.gainsAtRest = false;
 }
 
-// A silent frame's spectrum is zero: every level is the floor, nothing is added to the output,
-// and the smoothed gains relax towards unity until a frame leaves them all where they were.
-// They stay at rest while the release coefficients stay the same.
 // Every channel's frame ending at the same sample uses one snapshot of the parameters.
 const BandSettings& StftEngine::getFrameSettings (std::int64_t newestSample) noexcept
 {
@@ -400,6 +396,9 @@ const BandSettings& StftEngine::getFrameSettings (std::int64_t newestSample) noe
     return frameSettings;
 }
 
+// A silent frame's spectrum is zero: every level is the floor, nothing is added to the output,
+// and the smoothed gains relax towards unity until a frame leaves them all where they were.
+// They stay at rest while the release settings stay the same.
 void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept
 {
     // Bypassed, every band rests (unit coefficients): a key no parameters can give.
@@ -411,7 +410,8 @@ void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSam
 
     if (!state.gainsAtRest || std::memcmp (key.data(), state.restKey.data(), sizeof (key)) != 0)
     {
-        state.gainsAtRest = !relaxBandGainsInSilence (state.bandGains, getFrameSettings (newestSample));
+        state.gainsAtRest =
+            !relaxBandGainsInSilence (state.bandGains, state.bandGainRanges, getFrameSettings (newestSample));
         state.restKey = key;
     }
 
