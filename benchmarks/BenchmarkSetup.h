@@ -80,7 +80,8 @@ public:
         buffer.setSize (2, numSamples, false, false, true);
         for (int ch = 0; ch < 2; ++ch)
             for (int i = 0; i < numSamples; ++i)
-                buffer.setSample (ch, i, material.getSample (ch, (position + i) % materialLength));
+                buffer.setSample (ch, i,
+                                  silent ? 0.0f : material.getSample (ch, (position + i) % materialLength));
         position = (position + numSamples) % materialLength;
     }
 
@@ -105,6 +106,9 @@ public:
 
     const juce::AudioBuffer<float>& getBuffer() const noexcept { return buffer; }
 
+    /** From the next block on, the input is silence instead of the material. */
+    void fallSilent() noexcept { silent = true; }
+
 private:
     std::unique_ptr<VarnelleAudioProcessor> processor;
     juce::AudioBuffer<float> material = makeMaterial();
@@ -113,6 +117,7 @@ private:
     int position = 0;
     int blockIndex = 0;
     int lastSeenFrame = 0;
+    bool silent = false;
 };
 
 } // namespace varnelle::bench

@@ -3,7 +3,10 @@
 // steady-state work: run it under callgrind with collection limited to processOneSecond
 // (see callgrind-one-second.sh).
 //
-// Usage: varnelle_one_second reference|optimised
+// "silence" is the optimised path after the material has fallen silent for 8 s, long enough
+// for the smoothed gains to rest: the second processed is silence.
+//
+// Usage: varnelle_one_second reference|optimised|silence
 
 #include "BenchmarkSetup.h"
 
@@ -14,9 +17,7 @@
 
 namespace
 {
-// Not inlined, so that callgrind can start and stop collecting at its boundaries. Moving the
-// parameters and copying the material are counted too; they are a small part.
-__attribute__ ((noinline)) double processOneSecond (varnelle::bench::EngineRun& run)
+double processSecond (varnelle::bench::EngineRun& run)
 {
     using namespace varnelle::bench;
     double checksum = 0.0;
@@ -30,21 +31,34 @@ __attribute__ ((noinline)) double processOneSecond (varnelle::bench::EngineRun& 
     }
     return checksum;
 }
+
+// Not inlined, so that callgrind can start and stop collecting at its boundaries. Moving the
+// parameters and copying the material are counted too; they are a small part.
+__attribute__ ((noinline)) double processOneSecond (varnelle::bench::EngineRun& run)
+{
+    return processSecond (run);
+}
 } // namespace
 
 int main (int argc, char** argv)
 {
-    if (argc != 2 || (std::strcmp (argv[1], "reference") != 0 && std::strcmp (argv[1], "optimised") != 0))
+    const auto is = [&] (const char* name) { return argc == 2 && std::strcmp (argv[1], name) == 0; };
+    if (!is ("reference") && !is ("optimised") && !is ("silence"))
     {
-        std::fprintf (stderr, "usage: %s reference|optimised\n", argv[0]);
+        std::fprintf (stderr, "usage: %s reference|optimised|silence\n", argv[0]);
         return 2;
     }
-    const auto path = std::strcmp (argv[1], "reference") == 0 ? varnelle::EnginePath::reference
-                                                              : varnelle::EnginePath::optimised;
+    const auto path = is ("reference") ? varnelle::EnginePath::reference : varnelle::EnginePath::optimised;
 
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
     varnelle::bench::EngineRun run (path);
     run.warmUp();
+    if (is ("silence"))
+    {
+        run.fallSilent();
+        for (int second = 0; second < 8; ++second)
+            processSecond (run);
+    }
     const double checksum = processOneSecond (run);
     std::printf ("%s: one second processed, checksum %.9g\n", argv[1], checksum);
     return 0;

@@ -141,6 +141,8 @@ SpectrogramComponent::SpectrogramComponent (VarnelleAudioProcessor& processorToS
     beforeViewTitle = "View: Before Gain";
     hzSuffix = " Hz";
 
+    // paint covers every pixel, so nothing behind the display is painted with it.
+    setOpaque (true);
     startTimerHz (30);
 }
 
@@ -258,18 +260,47 @@ void SpectrogramComponent::ensureImageSizes()
 
     for (auto* image : {&beforeImage, &afterImage})
     {
-        if (image->isValid() && image->getWidth() == plot.getWidth() &&
+        if (image->isValid() && image->getWidth() == 2 * plot.getWidth() &&
             image->getHeight() == plot.getHeight())
             continue;
 
         // Software pixels, so that pushing a column is a plain memory write on every platform.
-        *image = juce::Image (juce::Image::RGB, plot.getWidth(), plot.getHeight(), true,
+        *image = juce::Image (juce::Image::RGB, 2 * plot.getWidth(), plot.getHeight(), true,
                               juce::SoftwareImageType());
         image->clear (image->getBounds(), emptyHistoryColour);
+        historyEnd = plot.getWidth();
     }
 }
 
-void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* values) const
+juce::Image SpectrogramComponent::getHistoryImage (bool afterGain) const
+{
+    const auto& image = afterGain ? afterImage : beforeImage;
+    if (!image.isValid())
+        return {};
+    const int width = image.getWidth() / 2;
+    return image.getClippedImage ({historyEnd - width, 0, width, image.getHeight()});
+}
+
+// The shown history is the plot's width of columns ending at historyEnd, in images twice as
+// wide: a new column goes in at the end, and only when the end reaches the right edge is the
+// newer half moved back to the left, once per plot width of columns instead of every time.
+void SpectrogramComponent::pushToHistories (const float* before, const float* after)
+{
+    if (!beforeImage.isValid() || !afterImage.isValid())
+        return;
+    const int width = beforeImage.getWidth() / 2;
+    if (historyEnd >= 2 * width)
+    {
+        for (auto* image : {&beforeImage, &afterImage})
+            image->moveImageSection (0, 0, width, 0, width, image->getHeight());
+        historyEnd = width;
+    }
+    writeSpectrumColumn (beforeImage, historyEnd, before);
+    writeSpectrumColumn (afterImage, historyEnd, after);
+    ++historyEnd;
+}
+
+void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* values)
 {
     if (!image.isValid() || values == nullptr)
         return;
@@ -280,26 +311,44 @@ void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* 
         return;
 
     image.moveImageSection (0, 0, 1, 0, width - 1, height);
+    writeSpectrumColumn (image, width - 1, values);
+}
 
+void SpectrogramComponent::writeSpectrumColumn (juce::Image& image, int x, const float* values)
+{
+    const int height = image.getHeight();
+
+    // The bin of each row, worked out again only when the height or the sample rate changes.
     const float sampleRate = (float)std::max (processor.getSampleRate(), 1.0);
-    const float rowDivisor = (float)std::max (height - 1, 1);
-    const juce::Image::BitmapData column (image, width - 1, 0, 1, height, juce::Image::BitmapData::writeOnly);
-
-    for (int y = 0; y < height; ++y)
+    if ((int)rowBins.size() != height || rowBinsSampleRate != sampleRate)
     {
-        const float t = clampValue (1.0f - (float)y / rowDivisor, 0.0f, 1.0f);
-        const float f = minFrequencyHz * std::pow (1000.0f, t);
-        const int bin =
-            clampValue (roundToIntAwayFromZero (f * (float)fftSize / sampleRate), 0, numDisplayBins - 1);
-        column.setPixelColour (0, y, spectrumColour (values[bin]));
+        rowBins.resize ((size_t)height);
+        rowBinsSampleRate = sampleRate;
+        const float rowDivisor = (float)std::max (height - 1, 1);
+        for (int y = 0; y < height; ++y)
+        {
+            const float t = clampValue (1.0f - (float)y / rowDivisor, 0.0f, 1.0f);
+            const float f = minFrequencyHz * std::pow (1000.0f, t);
+            rowBins[(size_t)y] =
+                clampValue (roundToIntAwayFromZero (f * (float)fftSize / sampleRate), 0, numDisplayBins - 1);
+        }
     }
+
+    const juce::Image::BitmapData column (image, x, 0, 1, height, juce::Image::BitmapData::writeOnly);
+    for (int y = 0; y < height; ++y)
+        column.setPixelColour (0, y, spectrumColour (values[rowBins[(size_t)y]]));
 }
 
 void SpectrogramComponent::timerCallback()
 {
-    // An idle window draws nothing.
+    // An idle window draws nothing; a new column alone changes only the plot.
     if (pollForChanges())
-        repaint();
+    {
+        if (bandsMovedAtLastPoll)
+            repaint();
+        else
+            repaint (getPlotBounds());
+    }
 }
 
 bool SpectrogramComponent::pollForChanges()
@@ -308,11 +357,11 @@ bool SpectrogramComponent::pollForChanges()
 
     float before[numDisplayBins] = {};
     float after[numDisplayBins] = {};
-    bool changed = bandValuesChanged();
+    bandsMovedAtLastPoll = bandValuesChanged();
+    bool changed = bandsMovedAtLastPoll;
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
-        pushSpectrumColumn (beforeImage, before);
-        pushSpectrumColumn (afterImage, after);
+        pushToHistories (before, after);
         changed = true;
     }
     return changed;
@@ -411,6 +460,96 @@ void SpectrogramComponent::drawValueBadge (juce::Graphics& g, juce::Rectangle<in
     g.drawText (text, area, juce::Justification::centred, false);
 }
 
+// A band's stripe across the plot: its rows (component coordinates) and its tint.
+SpectrogramComponent::Stripe SpectrogramComponent::getStripe (int bandIndex, const BandGeometry& band) const
+{
+    const int top = roundToIntAwayFromZero (std::min (band.yFreqLo, band.yFreqHi));
+    const int bottom = roundToIntAwayFromZero (std::max (band.yFreqLo, band.yFreqHi));
+    const float alpha = (bandIndex == selectedBand ? 0.18f : 0.07f) * band.alphaFactor;
+    return {top, std::max (bottom - top, 1), getBandColour (bandIndex).withAlpha (alpha)};
+}
+
+// Each history column becomes a block of about timeZoom pixels (nearest neighbour, so columns
+// stay crisp). On an unscaled display the stretch is done here, row by row, with the band
+// stripes' tints laid over each row in the same pass, and the result copied to the screen
+// untransformed: JUCE's general resampling path and a blended fill per stripe cost several
+// times as much, and a display following audio draws this 30 times a second. Returns whether
+// the stripes are drawn.
+bool SpectrogramComponent::drawHistory (juce::Graphics& g, const juce::Image& history,
+                                        juce::Rectangle<int> plot,
+                                        const std::array<Stripe, numBands>& stripes)
+{
+    const int w = history.getWidth() / 2;
+    const int h = history.getHeight();
+    const int n = clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, w);
+    const int first = historyEnd - n; // the oldest column shown
+
+    const bool sameSize = w == plot.getWidth() && h == plot.getHeight();
+    if (!sameSize || g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
+    {
+        g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
+        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(), first, 0, n, h,
+                     false);
+        return false;
+    }
+
+    if (!stretchedHistory.isValid() || stretchedHistory.getWidth() != w || stretchedHistory.getHeight() != h)
+        stretchedHistory = juce::Image (juce::Image::RGB, w, h, false, juce::SoftwareImageType());
+    sourceColumns.resize ((size_t)w);
+    tintedColumns.resize ((size_t)n);
+    for (int x = 0; x < w; ++x) // the shown column under each pixel's centre, 0 the oldest
+        sourceColumns[(size_t)x] = (int)(((std::int64_t)2 * x + 1) * n / (2 * (std::int64_t)w));
+
+    // Only the rows the repaint needs.
+    const auto rows = g.getClipBounds().getIntersection (plot).translated (-plot.getX(), -plot.getY());
+    if (rows.isEmpty())
+        return true;
+
+    const juce::Image::BitmapData source (history, juce::Image::BitmapData::readOnly);
+    const juce::Image::BitmapData stretched (stretchedHistory, juce::Image::BitmapData::writeOnly);
+    jassert (source.pixelStride == (int)sizeof (juce::PixelRGB) &&
+             stretched.pixelStride == source.pixelStride);
+    for (int y = rows.getY(); y < rows.getBottom(); ++y)
+    {
+        const auto* from = reinterpret_cast<const juce::PixelRGB*> (source.getLinePointer (y));
+        auto* row = stretched.getLinePointer (y);
+
+        // The stripes over this row, in drawing order, as one blend: c' = c * keep + add.
+        float keep = 1.0f, addRed = 0.0f, addGreen = 0.0f, addBlue = 0.0f;
+        for (const auto& stripe : stripes)
+        {
+            if (y + plot.getY() < stripe.top || y + plot.getY() >= stripe.top + stripe.height)
+                continue;
+            const float a = stripe.colour.getFloatAlpha();
+            keep *= 1.0f - a;
+            addRed = addRed * (1.0f - a) + a * (float)stripe.colour.getRed();
+            addGreen = addGreen * (1.0f - a) + a * (float)stripe.colour.getGreen();
+            addBlue = addBlue * (1.0f - a) + a * (float)stripe.colour.getBlue();
+        }
+
+        // Fixed point, 8 fractional bits, rounded. The shown columns are tinted once each, then
+        // spread over their blocks; each pixel is written as four bytes, the fourth overwritten
+        // by the next pixel, the row's last one as three.
+        const auto keep8 = (std::uint32_t)std::lround (keep * 256.0f);
+        const auto red8 = (std::uint32_t)std::lround (addRed * 256.0f) + 128;
+        const auto green8 = (std::uint32_t)std::lround (addGreen * 256.0f) + 128;
+        const auto blue8 = (std::uint32_t)std::lround (addBlue * 256.0f) + 128;
+        for (int c = 0; c < n; ++c)
+        {
+            juce::PixelRGB p = from[first + c];
+            p.setARGB (255, (std::uint8_t) ((p.getRed() * keep8 + red8) >> 8),
+                       (std::uint8_t) ((p.getGreen() * keep8 + green8) >> 8),
+                       (std::uint8_t) ((p.getBlue() * keep8 + blue8) >> 8));
+            std::memcpy (&tintedColumns[(size_t)c], &p, sizeof (p));
+        }
+        for (int x = 0; x < w - 1; ++x)
+            std::memcpy (row + 3 * x, &tintedColumns[(size_t)sourceColumns[(size_t)x]], 4);
+        std::memcpy (row + 3 * (w - 1), &tintedColumns[(size_t)sourceColumns[(size_t)w - 1]], 3);
+    }
+    g.drawImageAt (stretchedHistory, plot.getX(), plot.getY());
+    return true;
+}
+
 //==============================================================================
 void SpectrogramComponent::paint (juce::Graphics& g)
 {
@@ -423,23 +562,25 @@ void SpectrogramComponent::paint (juce::Graphics& g)
     for (int b = 0; b < numBands; ++b)
         bands[(size_t)b] = getBandGeometry (b);
 
-    // Background.
-    g.fillAll (backgroundColour);
-
-    // The newest columns of the shown history, stretched over the plot in one draw.
+    // The newest columns of the shown history, stretched over the plot; the background
+    // around it (under the plot it would only be painted over).
     const auto& history = showAfterGain != 0 ? afterImage : beforeImage;
+    std::array<Stripe, numBands> stripes;
+    for (int b = 0; b < numBands; ++b)
+        stripes[(size_t)b] = getStripe (b, bands[(size_t)b]);
+    bool stripesDrawn = false;
     if (history.isValid())
     {
-        const int w = history.getWidth();
-        const int h = history.getHeight();
-        const int n = clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, w);
-        // Nearest neighbour keeps each history column a crisp block of timeZoom pixels.
-        g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
-        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(),
-                     std::max (w - n, 0), 0, n, h, false);
+        {
+            const juce::Graphics::ScopedSaveState saved (g);
+            g.excludeClipRegion (plot);
+            g.fillAll (backgroundColour);
+        }
+        stripesDrawn = drawHistory (g, history, plot, stripes);
     }
     else
     {
+        g.fillAll (backgroundColour);
         g.setColour (juce::Colours::black);
         g.fillRect (plot);
     }
@@ -465,11 +606,12 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         const auto& band = bands[(size_t)b];
         const bool selected = b == selectedBand;
         const auto colour = getBandColour (b);
-        const int top = roundToIntAwayFromZero (std::min (band.yFreqLo, band.yFreqHi));
-        const int bottom = roundToIntAwayFromZero (std::max (band.yFreqLo, band.yFreqHi));
-
-        g.setColour (colour.withAlpha ((selected ? 0.18f : 0.07f) * band.alphaFactor));
-        g.fillRect (plot.getX(), top, plot.getWidth(), std::max (bottom - top, 1));
+        if (!stripesDrawn)
+        {
+            const auto& stripe = stripes[(size_t)b];
+            g.setColour (stripe.colour);
+            g.fillRect (plot.getX(), stripe.top, plot.getWidth(), stripe.height);
+        }
 
         const float thickness = selected ? 2.4f : 1.2f;
         g.setColour (colour.withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <vector>
 
 namespace varnelle::editor
 {
@@ -96,8 +98,9 @@ public:
 
     /** Scrolls `image` one pixel left and writes `values` (numDisplayBins display values) as
         its rightmost column: row 0 is 20 kHz, the bottom row 20 Hz, each row the nearest bin at
-        the processor's sample rate. Does not allocate. */
-    void pushSpectrumColumn (juce::Image& image, const float* values) const;
+        the processor's sample rate. Allocates only a table of rows, when the height or the
+        sample rate changes. */
+    void pushSpectrumColumn (juce::Image& image, const float* values);
 
     /** The selected band's level badges, kept inside the level box. */
     LevelBadgeBounds getLevelBadgeBounds() const;
@@ -105,12 +108,10 @@ public:
     /** Where the selected band's upper and lower frequency labels go, kept inside the plot. */
     FrequencyLabelRows getFrequencyLabelRows() const;
 
-    /** The history images (plot-sized RGB, or null before the plot has an area). The handle
-        shares its pixels with the component's image. */
-    const juce::Image& getHistoryImage (bool afterGain) const noexcept
-    {
-        return afterGain ? afterImage : beforeImage;
-    }
+    /** The shown history (plot-sized RGB, newest column on the right, or null before the plot
+        has an area). The handle shares its pixels with the component's history until the next
+        column arrives. */
+    juce::Image getHistoryImage (bool afterGain) const;
 
     // Edge editing. A press picks an edge of the selected band and opens a gesture on its
     // parameter; the band is kept until the release, so the gesture and the writes stay on the
@@ -157,7 +158,18 @@ private:
     };
 
     void ensureImageSizes();
+    void pushToHistories (const float* before, const float* after);
+    void writeSpectrumColumn (juce::Image& image, int x, const float* values);
     bool bandValuesChanged();
+    // A band's stripe over the plot: rows top .. top + height - 1 (component coordinates).
+    struct Stripe
+    {
+        int top = 0, height = 1;
+        juce::Colour colour;
+    };
+    Stripe getStripe (int bandIndex, const BandGeometry& band) const;
+    bool drawHistory (juce::Graphics& g, const juce::Image& history, juce::Rectangle<int> plot,
+                      const std::array<Stripe, numBands>& stripes);
     BandGeometry getBandGeometry (int bandIndex) const;
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
 
@@ -168,6 +180,13 @@ private:
     VarnelleAudioProcessor& processor;
     juce::Image beforeImage;
     juce::Image afterImage;
+    juce::Image stretchedHistory;             // the shown history at the plot's size, for painting
+    std::vector<int> sourceColumns;           // the history column under each plot pixel
+    std::vector<std::uint32_t> tintedColumns; // one row's shown columns with the stripes' tint
+    bool bandsMovedAtLastPoll = false;
+    int historyEnd = 0;       // one past the newest column in the history images
+    std::vector<int> rowBins; // the display bin of each history row
+    float rowBinsSampleRate = 0.0f;
     int lastSeenFrame = 0;
     DragMode dragMode = DragMode::none;
     juce::RangedAudioParameter* gestureParameter = nullptr;

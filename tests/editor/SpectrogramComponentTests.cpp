@@ -280,14 +280,15 @@ TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether
     EXPECT_TRUE (d.isTimerRunning());
     EXPECT_EQ (d.getTimerInterval(), 33);
 
-    const auto& before = d.getHistoryImage (false);
-    const auto& after = d.getHistoryImage (true);
-    const int last = before.getWidth() - 1;
+    // The shown histories as they are now.
+    const auto before = [&] { return d.getHistoryImage (false); };
+    const auto after = [&] { return d.getHistoryImage (true); };
+    const int last = before().getWidth() - 1;
 
     // Nothing published yet: the plot stays uniformly empty.
     d.timerCallback();
-    EXPECT_TRUE (isUniformlyEmpty (before));
-    EXPECT_TRUE (isUniformlyEmpty (after));
+    EXPECT_TRUE (isUniformlyEmpty (before()));
+    EXPECT_TRUE (isUniformlyEmpty (after()));
 
     // Band 3 (600..2500 Hz by default) pulls a 1 kHz tone down by 60 dB in the after view.
     f.set (id (2, "gain"), -60.0f);
@@ -299,35 +300,63 @@ TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether
     f.feed (std::move (signal));
     d.timerCallback();
 
-    const int toneRow = rowForFrequency (before, 1000.0);
-    const auto beforeTone = before.getPixelAt (last, toneRow);
-    const auto afterTone = after.getPixelAt (last, toneRow);
+    const int toneRow = rowForFrequency (before(), 1000.0);
+    const auto beforeTone = before().getPixelAt (last, toneRow);
+    const auto afterTone = after().getPixelAt (last, toneRow);
     EXPECT_GT (beforeTone.getRed(), 200) << beforeTone.toDisplayString (false); // about -12 dB
     EXPECT_LT (afterTone.getRed(), 100) << afterTone.toDisplayString (false);   // about -72 dB
     EXPECT_NE (afterTone, emptyColour);
 
     // Outside band 3 both views show the same frame's same values.
-    const int highRow = rowForFrequency (before, 10000.0);
-    EXPECT_NE (before.getPixelAt (last, highRow), emptyColour);
-    EXPECT_NE (before.getPixelAt (last, highRow), beforeTone);
-    EXPECT_EQ (after.getPixelAt (last, highRow), before.getPixelAt (last, highRow));
+    const int highRow = rowForFrequency (before(), 10000.0);
+    EXPECT_NE (before().getPixelAt (last, highRow), emptyColour);
+    EXPECT_NE (before().getPixelAt (last, highRow), beforeTone);
+    EXPECT_EQ (after().getPixelAt (last, highRow), before().getPixelAt (last, highRow));
 
     // One column each, however many frames were published.
-    EXPECT_TRUE (columnIsEmpty (before, last - 1));
-    EXPECT_TRUE (columnIsEmpty (after, last - 1));
+    EXPECT_TRUE (columnIsEmpty (before(), last - 1));
+    EXPECT_TRUE (columnIsEmpty (after(), last - 1));
 
     // A tick without a new frame adds nothing.
     d.timerCallback();
-    EXPECT_TRUE (columnIsEmpty (before, last - 1));
-    EXPECT_EQ (before.getPixelAt (last, toneRow), beforeTone);
+    EXPECT_TRUE (columnIsEmpty (before(), last - 1));
+    EXPECT_EQ (before().getPixelAt (last, toneRow), beforeTone);
 
     // The next frame moves both histories by the same one column.
     f.feed (std::vector<float> (512, 0.0f));
     d.timerCallback();
-    EXPECT_EQ (before.getPixelAt (last - 1, toneRow), beforeTone);
-    EXPECT_EQ (after.getPixelAt (last - 1, toneRow), afterTone);
-    EXPECT_TRUE (columnIsEmpty (before, last - 2));
-    EXPECT_TRUE (columnIsEmpty (after, last - 2));
+    EXPECT_EQ (before().getPixelAt (last - 1, toneRow), beforeTone);
+    EXPECT_EQ (after().getPixelAt (last - 1, toneRow), afterTone);
+    EXPECT_TRUE (columnIsEmpty (before(), last - 2));
+    EXPECT_TRUE (columnIsEmpty (after(), last - 2));
+}
+
+// Every tick with a new frame moves the whole shown history one column left, also each time
+// the history's storage runs out and its newer half is moved back.
+TEST (SpectrogramHistory, EachColumnMovesLeftByOnePerTickAcrossStorageMoves)
+{
+    Fixture f (200, 100);
+    auto& d = *f.display;
+    f.feed (std::vector<float> (1536, 0.0f)); // the first frame needs 2048 samples
+    d.timerCallback();
+    const int width = d.getHistoryImage (false).getWidth();
+    ASSERT_EQ (width, 70);
+
+    auto previous = d.getHistoryImage (true).createCopy();
+    for (int tick = 0; tick < 2 * width + 5; ++tick)
+    {
+        f.feed (varnelle::test::makeWhiteNoise (512, 0.05f + 0.01f * (float)(tick % 40), tick + 1));
+        d.timerCallback();
+        const auto shown = d.getHistoryImage (true);
+        ASSERT_EQ (shown.getWidth(), width);
+        int moved = 0;
+        for (int x = 0; x + 1 < width; ++x)
+            for (int y = 0; y < shown.getHeight(); ++y)
+                moved += shown.getPixelAt (x, y) == previous.getPixelAt (x + 1, y) ? 1 : 0;
+        ASSERT_EQ (moved, (width - 1) * shown.getHeight()) << "tick " << tick;
+        ASSERT_FALSE (columnIsEmpty (shown, width - 1)) << "tick " << tick;
+        previous = shown.createCopy();
+    }
 }
 
 TEST (SpectrogramHistory, OnlyANewColumnOrAMovedBandAsksForARepaint)
@@ -656,3 +685,48 @@ TEST (SpectrogramPreview, DISABLED_WritesPngs)
 }
 
 } // namespace
+
+// On an unscaled display the history is stretched and tinted by the component itself; at other
+// scales JUCE resamples it and fills the stripes. Both must show the same picture: compared
+// inside each column's block, on rows clear of lines and labels.
+TEST (SpectrogramPaint, UnscaledStretchAndTintMatchJuceDrawing)
+{
+    Fixture f (900, 420);
+    auto& d = *f.display;
+    f.set (id (0, "freqLow"), 20.0f);
+    f.set (id (0, "freqHigh"), 2000.0f);
+    f.set (id (1, "freqLow"), 150.0f);
+    f.set (id (1, "freqHigh"), 600.0f);
+    d.setSelectedBand (1);
+    auto before = d.getHistoryImage (false);
+    for (int i = 0; i < before.getWidth(); ++i)
+    {
+        std::vector<float> column ((size_t)varnelle::numDisplayBins, (float)(i % 17) / 16.0f);
+        d.pushSpectrumColumn (before, column.data());
+    }
+    d.setTimeZoom (7.3f);
+
+    const auto unscaled = render (d);
+    juce::Image doubled (juce::Image::ARGB, 2 * d.getWidth(), 2 * d.getHeight(), true);
+    {
+        juce::Graphics g (doubled);
+        g.addTransform (juce::AffineTransform::scale (2.0f));
+        d.paint (g);
+    }
+
+    const auto plot = d.getPlotBounds();
+    int compared = 0;
+    for (const float frequency : {50.0f, 300.0f, 1500.0f, 5000.0f}) // in two stripes, one, none
+    {
+        const int y = juce::roundToInt (d.yForFrequency (frequency));
+        for (int x = plot.getX() + 210; x < plot.getRight() - 2; ++x)
+        {
+            const auto left = unscaled.getPixelAt (x - 1, y), here = unscaled.getPixelAt (x, y);
+            if (left != here || unscaled.getPixelAt (x + 1, y) != here)
+                continue; // a block edge, where the two roundings may differ by a pixel
+            EXPECT_TRUE (coloursNear (here, doubled.getPixelAt (2 * x + 1, 2 * y + 1), 3)) << x << ", " << y;
+            ++compared;
+        }
+    }
+    EXPECT_GT (compared, 1000);
+}
