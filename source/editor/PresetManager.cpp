@@ -243,7 +243,8 @@ PresetManager::LoadResult PresetManager::loadPreset (const juce::File& presetFil
     if (decodeStateBlock (processor.parameters, data.getData(), size) == nullptr)
         return LoadResult::invalid;
 
-    processor.setStateInformation (data.getData(), size);
+    // Not through setStateInformation: that is the host's restore, which ends the undo history.
+    restoreStateBlock (processor.parameters, data.getData(), size);
     return LoadResult::loaded;
 }
 

@@ -67,11 +67,11 @@ const juce::String PresetMenu::factoryItemText{"Factory: Reset"};
 const juce::String PresetMenu::selectedPathKey{"selectedPresetPath"};
 const juce::String PresetMenu::itemPathKeyPrefix{"presetPath_"};
 
-PresetMenu::PresetMenu (VarnelleAudioProcessor& processor, juce::Component& ownerComponent,
+PresetMenu::PresetMenu (VarnelleAudioProcessor& processorToEdit, juce::Component& ownerComponent,
                         juce::ComboBox& presetBox, juce::TextButton& presetMenuButton,
                         std::unique_ptr<PresetUi> uiToUse, juce::File presetFolder)
-    : manager (processor, std::move (presetFolder)), owner (ownerComponent), box (presetBox),
-      menuButton (presetMenuButton),
+    : processor (processorToEdit), manager (processorToEdit, std::move (presetFolder)),
+      owner (ownerComponent), box (presetBox), menuButton (presetMenuButton),
       ui (uiToUse != nullptr ? std::move (uiToUse) : std::make_unique<JucePresetUi>())
 {
 }
@@ -188,6 +188,8 @@ void PresetMenu::loadSelectedPreset()
     }
 
     const auto file = getSelectedPresetFile();
+    const EditHistory::ScopedStep step (processor.getEditHistory(),
+                                        "Load Preset '" + PresetManager::getPresetName (file) + "'");
 
     switch (manager.loadPreset (file))
     {
@@ -213,7 +215,10 @@ void PresetMenu::loadSelectedPreset()
 void PresetMenu::resetToFactory()
 {
     setSelectedPresetPath ({});
-    manager.resetToFactoryDefaults();
+    {
+        const EditHistory::ScopedStep step (processor.getEditHistory(), factoryItemText);
+        manager.resetToFactoryDefaults();
+    }
     box.setSelectedId (0, juce::dontSendNotification);
     box.setText (factoryItemText, juce::dontSendNotification);
     owner.repaint();
@@ -221,6 +226,10 @@ void PresetMenu::resetToFactory()
 
 juce::PopupMenu PresetMenu::buildPresetMenu() const
 {
+    auto& history = processor.getEditHistory();
+    const auto undoName = history.getUndoName();
+    const auto redoName = history.getRedoName();
+
     const auto presetSelected = box.getSelectedId() > factoryItemId;
 
     juce::PopupMenu menu;
@@ -234,6 +243,10 @@ juce::PopupMenu PresetMenu::buildPresetMenu() const
     menu.addItem (openFolderItem, "Open Preset Folder", true, false);
     menu.addSeparator();
     menu.addItem (refreshListItem, "Refresh List", true, false);
+    menu.addSeparator();
+    menu.addItem (undoItem, undoName.isEmpty() ? "Undo" : "Undo " + undoName, undoName.isNotEmpty(), false);
+    menu.addItem (redoItem, redoName.isEmpty() ? "Redo" : "Redo " + redoName, redoName.isNotEmpty(), false);
+    menu.addItem (listenToChangeItem, "Listen to the Change", true, processor.isListeningToChange());
     return menu;
 }
 
@@ -275,6 +288,20 @@ void PresetMenu::handlePresetMenuResult (int itemId)
 
         case refreshListItem:
             refreshPresetList();
+            break;
+
+        case undoItem:
+            processor.getEditHistory().undo();
+            break;
+
+        case redoItem:
+            processor.getEditHistory().redo();
+            break;
+
+        case listenToChangeItem:
+            processor.setListeningToChange (!processor.isListeningToChange());
+            if (onListeningToChangeSwitched != nullptr)
+                onListeningToChangeSwitched();
             break;
 
         default:

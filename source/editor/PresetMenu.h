@@ -98,7 +98,10 @@ public:
         renameItem = 3,
         deleteItem = 4,
         openFolderItem = 5,
-        refreshListItem = 6
+        refreshListItem = 6,
+        undoItem = 7,
+        redoItem = 8,
+        listenToChangeItem = 9
     };
 
     static constexpr int factoryItemId = 1;
@@ -133,7 +136,9 @@ public:
     /** The button's click action: shows the menu of buildPresetMenu at the button. */
     void showPresetMenu();
 
-    /** The "..." menu; "Rename..." and "Delete" are enabled only while a preset is selected. */
+    /** The "..." menu; "Rename..." and "Delete" are enabled only while a preset is selected.
+        After the preset entries: "Undo <step>" and "Redo <step>" (disabled when there is
+        nothing to undo or redo) and "Listen to the Change", ticked while on. */
     juce::PopupMenu buildPresetMenu() const;
 
     /** Carries out a menu choice (MenuItemId); 0 and unknown IDs do nothing. */
@@ -154,6 +159,9 @@ public:
 
     juce::String getSelectedPresetPath() const;
 
+    /** Called after the menu switched "Listen to the Change" (the window shows it). */
+    std::function<void()> onListeningToChangeSwitched;
+
     PresetManager& getManager() noexcept { return manager; }
 
 private:
@@ -170,6 +178,7 @@ private:
     static bool isAlive (const juce::WeakReference<PresetMenu>& self,
                          const juce::Component::SafePointer<juce::Component>& owner);
 
+    VarnelleAudioProcessor& processor;
     PresetManager manager;
     juce::Component& owner;
     juce::ComboBox& box;

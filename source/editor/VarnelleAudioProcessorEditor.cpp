@@ -118,6 +118,10 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
     if (checkForUpdates)
         checkForUpdatesAsync();
 
+    presetMenu.onListeningToChangeSwitched = [this] { repaint (getListeningIndicatorBounds()); };
+    // The window takes the keys its controls leave: undo, redo and delta listening.
+    setWantsKeyboardFocus (true);
+
     setResizable (true, true);
     setResizeLimits (900, 620, 2400, 1600);
     setSize (1140, 760);
@@ -342,10 +346,57 @@ juce::Rectangle<int> VarnelleAudioProcessorEditor::getKnobArea (int bandIndex) c
         .getUnion (releaseSliders[b].getBounds());
 }
 
+bool VarnelleAudioProcessorEditor::keyPressed (const juce::KeyPress& key)
+{
+    const auto modifiers = key.getModifiers();
+    const auto letter = juce::CharacterFunctions::toUpperCase ((juce::juce_wchar)key.getKeyCode());
+    auto& history = processorRef.getEditHistory();
+
+    if (modifiers.isCommandDown() && !modifiers.isAltDown())
+    {
+        if (letter == 'Z')
+        {
+            if (modifiers.isShiftDown())
+                history.redo();
+            else
+                history.undo();
+            return true;
+        }
+        if (letter == 'Y' && !modifiers.isShiftDown())
+        {
+            history.redo();
+            return true;
+        }
+        return false;
+    }
+
+    if (letter == 'D' && !modifiers.isAnyModifierKeyDown())
+    {
+        setListeningToChange (!processorRef.isListeningToChange());
+        return true;
+    }
+    return false;
+}
+
+void VarnelleAudioProcessorEditor::setListeningToChange (bool shouldListen)
+{
+    processorRef.setListeningToChange (shouldListen);
+    repaint (getListeningIndicatorBounds());
+}
+
+juce::Rectangle<int> VarnelleAudioProcessorEditor::getListeningIndicatorBounds() const
+{
+    // Left of where the update dot may show.
+    const int width = juce::jmin (150, juce::jmax (0, bannerBounds.getWidth() - 24));
+    return {bannerBounds.getRight() - 24 - width, bannerBounds.getCentreY() - 10, width, 20};
+}
+
 void VarnelleAudioProcessorEditor::mouseDown (const juce::MouseEvent& event)
 {
     if (event.eventComponent != this)
         return;
+
+    grabKeyboardFocus();
 
     for (int band = 0; band < 5; ++band)
     {
@@ -463,6 +514,17 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
     const float y = (float)(separatorY <= 0 ? 58 : separatorY);
     g.setColour (juce::Colours::white.withAlpha (0.08f));
     g.drawLine (14.0f, y, (float)getWidth() - 14.0f, y, 1.0f);
+
+    // Nobody should mix with the difference left on by mistake.
+    if (processorRef.isListeningToChange())
+    {
+        const auto indicator = getListeningIndicatorBounds().toFloat();
+        g.setColour (juce::Colour (0xfff2a33a));
+        g.fillRoundedRectangle (indicator, 4.0f);
+        g.setColour (juce::Colour (0xff1a1206));
+        g.setFont (makeFont (12.0f, true));
+        g.drawText ("Listening to the Change", indicator, juce::Justification::centred, true);
+    }
 }
 
 void VarnelleAudioProcessorEditor::resized()

@@ -34,6 +34,16 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
+    /** Ctrl+Z undoes the last edit made in the window, Ctrl+Shift+Z and Ctrl+Y redo, D switches
+        "Listen to the Change". */
+    bool keyPressed (const juce::KeyPress& key) override;
+
+    /** Switches "Listen to the Change" and shows it in the top bar. */
+    void setListeningToChange (bool shouldListen);
+    /** Where the top bar shows that "Listen to the Change" is on (inside the banner's area, at
+        its right end, so that nothing moves). */
+    juce::Rectangle<int> getListeningIndicatorBounds() const;
+
     /** Highlights band `bandIndex` (clamped to 0..4) and lets the display edit its edges. */
     void selectBand (int bandIndex);
     int getSelectedBand() const noexcept { return selectedBand; }

@@ -24,6 +24,8 @@ void resetChannelState (ChannelState& state) noexcept
         std::fill (gains.begin(), gains.end(), 1.0f);
     state.bandGainRanges = {};
     state.bypassMix = 0.0f;
+    state.deltaMix = 0.0f;
+    state.unchangedFrames = 0;
     state.zeroInputRun = 0;
     state.gainsAtRest = false;
     state.restKey = {};

@@ -42,6 +42,9 @@ struct ChannelState
     BandGainMemory bandGains;
     BandGainRanges bandGainRanges{};
     float bypassMix = 0.0f; // 0: the processed output; 1: the input delayed by the latency
+    float deltaMix = 0.0f;  // how much of the delayed input is taken off the output (0..1)
+    // Consecutive frames, up to the newest, in which no band changed any bin (saturating).
+    int unchangedFrames = 0;
 
     // Silence: how many of the latest inputs were zero (saturating), whether the last silent
     // frame left every smoothed gain where it was, under which release settings (what

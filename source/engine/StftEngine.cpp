@@ -125,6 +125,57 @@ void StftEngine::blendWithDelayedInput (ChannelState& state, float* output, cons
     state.bypassMix = mix;
 }
 
+// Whether a frame's band gains changed any bin: some smoothed gain is not exactly 1. Only the
+// bins of each band's range can differ (all bins when no ranges are kept).
+static bool bandGainsChangeAnything (const BandGainMemory& gains, const BandGainRanges* ranges) noexcept
+{
+    for (size_t b = 0; b < gains.size(); ++b)
+    {
+        const auto& bandGains = gains[b];
+        const int begin = ranges != nullptr ? (*ranges)[b].begin : 0;
+        const int end = ranges != nullptr ? (*ranges)[b].end : (int)bandGains.size();
+        for (int k = begin; k < end; ++k)
+            if (bandGains[(size_t)k] != 1.0f)
+                return true;
+    }
+    return false;
+}
+
+bool StftEngine::subtractsDelayedInput (const ChannelState& state) const noexcept
+{
+    return listeningToChange || state.deltaMix > 0.0f;
+}
+
+// The output minus the delayed input, faded in and out like the bypass. While the frames that
+// make up these outputs (the newest four) left every bin as it was, the change is nothing.
+void StftEngine::subtractDelayedInput (ChannelState& state, float* output, const float* delayedInput,
+                                       int numSamples) const noexcept
+{
+    constexpr int framesPerSample = fftSize / hopSize;
+    const float target = listeningToChange ? 1.0f : 0.0f;
+    float mix = state.deltaMix;
+    int k = 0;
+    for (; k < numSamples && mix != target; ++k)
+    {
+        mix = listeningToChange ? std::min (mix + bypassMixStep, 1.0f) : std::max (mix - bypassMixStep, 0.0f);
+        output[k] -= delayedInput[k] * mix;
+    }
+    if (mix == 1.0f)
+    {
+        if (state.unchangedFrames >= framesPerSample)
+            std::fill (output + k, output + numSamples, 0.0f);
+        else
+            for (; k < numSamples; ++k)
+                output[k] -= delayedInput[k];
+    }
+    state.deltaMix = mix;
+}
+
+void StftEngine::noteWhetherFrameChanged (ChannelState& state, bool changed) const noexcept
+{
+    state.unchangedFrames = changed ? 0 : std::min (state.unchangedFrames + 1, 1 << 20);
+}
+
 void StftEngine::processChannel (int channel, float* samples, int numSamples) noexcept
 {
     if (!isPrepared() || channel < 0 || channel >= getNumChannels())
@@ -168,6 +219,8 @@ void StftEngine::processSample (ChannelState& state, float& sample, bool publish
         state.windowSumAccumulator[idx] = 0.0f;
     }
 
+    if (subtractsDelayedInput (state))
+        subtractDelayedInput (state, &output, &delayedInput, 1);
     if (blendsDelayedInput (state))
         blendWithDelayedInput (state, &output, &delayedInput, 1);
 
@@ -198,6 +251,7 @@ void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexce
         computeDisplaySpectrumReference (work.spectrum, work.before);
 
     applyBandGainsReference (work.spectrum, state.bandGains, settings, currentSampleRate);
+    noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, nullptr));
 
     if (publish)
     {
@@ -233,6 +287,8 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
     // one frame (fftSize samples), and the frame buffer is free until the run's frame.
     float* delayedInput = scratch->frame;
     const bool blendsDelayed = blendsDelayedInput (state);
+    const bool subtractsDelayed = subtractsDelayedInput (state);
+    const bool needsDelayed = blendsDelayed || subtractsDelayed;
     float* outputAccumulator = state.outputAccumulator.data();
     float* windowSumAccumulator = state.windowSumAccumulator.data();
 
@@ -256,7 +312,7 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             const int n = std::min (count - i, fftSize - position);
             float* __restrict dest = ring + position;
             const float* __restrict src = x + i;
-            if (blendsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
+            if (needsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
                 std::copy (dest, dest + n, delayedInput + i);
             const int lastInPart = storeInputs (src, dest, n, kernelVariant);
             if (lastInPart >= 0)
@@ -314,6 +370,8 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
             i += n;
         }
 
+        if (subtractsDelayed)
+            subtractDelayedInput (state, x, delayedInput, count);
         if (blendsDelayed)
             blendWithDelayedInput (state, x, delayedInput, count);
 
@@ -335,6 +393,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     {
         processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
+        noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, &state.bandGainRanges));
         // The window sums of a silent frame only matter where some frame adds sound. Well into
         // a silence no earlier frame did, and the frames of returning sound pick them up then.
         if (state.zeroInputRun >= 2 * fftSize)
@@ -382,6 +441,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
 
     fft->inverse (work.spectrum, work.frame);
     addToAccumulators (state, frameStart, work.frame);
+    noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, &state.bandGainRanges));
     state.gainsAtRest = false;
 }
 

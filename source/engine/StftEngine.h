@@ -71,6 +71,14 @@ public:
 
     static constexpr double bypassCrossfadeMs = 10.0;
 
+    /** Listening to the change: the output becomes what the bands add or remove, the processed
+        output minus the input of 2048 samples earlier. Where no band has changed any bin of
+        the frames that make up a sample, that difference is exactly 0, not the transforms'
+        rounding. Each switch crossfades over bypassCrossfadeMs; the host's bypass still
+        passes the delayed input. */
+    void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
+    bool isListeningToChange() const noexcept { return listeningToChange; }
+
     /** On the optimised path, a frame that holds only silence skips its transforms and band
         gain work: its spectrum is zero, so it adds nothing to the output, and its gains move
         as applyBandGains would move them (not at all once they have come to rest). The output
@@ -107,6 +115,10 @@ private:
     void processSample (ChannelState& state, float& sample, bool publishAnalyzer) noexcept;
     BandSettings computeFrameSettings() const noexcept;
     bool blendsDelayedInput (const ChannelState& state) const noexcept;
+    bool subtractsDelayedInput (const ChannelState& state) const noexcept;
+    void subtractDelayedInput (ChannelState& state, float* output, const float* delayedInput,
+                               int numSamples) const noexcept;
+    void noteWhetherFrameChanged (ChannelState& state, bool changed) const noexcept;
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
     void processFrame (ChannelState& state, bool publishAnalyzer) noexcept;
@@ -133,6 +145,7 @@ private:
     KernelVariant kernelVariant = getBestKernelVariant();
     float bypassMixStep = 1.0f; // per sample: 1 / the crossfade's length
     bool bypassed = false;
+    bool listeningToChange = false;
     bool skipsSilence = true;
     // The optimised path's settings of the frame ending at sample settingsFrame (-1: none).
     BandSettings frameSettings{};

@@ -78,6 +78,7 @@ void VarnelleAudioProcessor::processAudio (juce::AudioBuffer<float>& buffer, boo
     }
 
     engine.setBypassed (bypassedByHost);
+    engine.setListeningToChange (listeningToChange.load (std::memory_order_relaxed));
     engine.ensureChannels (numInputs);
     for (int ch = 0; ch < numInputs; ++ch)
         engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);
@@ -128,6 +129,8 @@ void VarnelleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void VarnelleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
+    // Undoing past a project load would be confusing: the history starts again.
+    editHistory.requestClear();
     varnelle::restoreStateBlock (parameters, data, sizeInBytes);
 }
 

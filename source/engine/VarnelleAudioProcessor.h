@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BandParameters.h"
+#include "EditHistory.h"
 #include "SpectrumExchange.h"
 #include "StftEngine.h"
 
@@ -65,6 +66,15 @@ public:
     void setKernelVariant (varnelle::KernelVariant variant) noexcept { engine.setKernelVariant (variant); }
     const varnelle::BandParamPointers& getBandParams() const noexcept { return bandParams; }
 
+    /** "Listen to the Change": the output becomes what the bands add or remove (see
+        StftEngine::setListeningToChange). Not saved, not automatable, off when created. Any
+        thread. */
+    void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
+    bool isListeningToChange() const noexcept { return listeningToChange; }
+
+    /** The undo history of the window's edits; message thread. */
+    varnelle::EditHistory& getEditHistory() noexcept { return editHistory; }
+
     juce::AudioProcessorValueTreeState parameters;
 
 private:
@@ -74,6 +84,8 @@ private:
     varnelle::BandParamPointers bandParams{};
     varnelle::SpectrumExchange spectrumExchange;
     varnelle::StftEngine engine;
+    varnelle::EditHistory editHistory{*this};
+    std::atomic<bool> listeningToChange{false};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessor)
 };

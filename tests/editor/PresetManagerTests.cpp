@@ -467,15 +467,19 @@ TEST_F (PresetTest, MenuHasItsEntriesAndEnablesRenameAndDeleteOnlyForAPreset)
         return lines.joinIntoString ("|");
     };
 
+    // Undo, redo and delta listening follow the preset entries.
+    const juce::String editEntries = "|-|7 Undo (off)|8 Redo (off)|9 Listen to the Change";
     EXPECT_EQ (describe (o.presets.buildPresetMenu()),
                "[Preset]|1 Save Preset...|2 Save As...|-|3 Rename... (off)|4 Delete (off)|-|5 Open Preset "
-               "Folder|-|6 Refresh List");
+               "Folder|-|6 Refresh List" +
+                   editEntries);
 
     pick (2);
     EXPECT_EQ (
         describe (o.presets.buildPresetMenu()),
         "[Preset]|1 Save Preset...|2 Save As...|-|3 Rename...|4 Delete|-|5 Open Preset Folder|-|6 Refresh "
-        "List");
+        "List" +
+            editEntries);
 
     // The menu shown is that menu, at the button; its result is carried out.
     o.presets.showPresetMenu();
@@ -495,7 +499,7 @@ TEST_F (PresetTest, DismissedMenuAndUnknownItemsDoNothing)
     setSomeParameters (processor, -20.0f);
     const auto before = normalisedValues (processor);
 
-    for (int result : {0, 7, -1})
+    for (int result : {0, 99, -1})
     {
         o.presets.showPresetMenu();
         record->fireMenu (result);

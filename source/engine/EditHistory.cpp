@@ -1,0 +1,163 @@
+#include "EditHistory.h"
+
+namespace varnelle
+{
+
+EditHistory::EditHistory (juce::AudioProcessor& processor) : parameters (processor.getParameters())
+{
+    for (auto* parameter : parameters)
+        parameter->addListener (this);
+}
+
+EditHistory::~EditHistory()
+{
+    for (auto* parameter : parameters)
+        parameter->removeListener (this);
+}
+
+void EditHistory::parameterGestureChanged (int parameterIndex, bool gestureIsStarting)
+{
+    if (applying)
+        return;
+
+    if (gestureIsStarting)
+    {
+        if (openGestures++ == 0 && openNamedSteps == 0)
+        {
+            const auto* parameter = juce::isPositiveAndBelow (parameterIndex, parameters.size())
+                                        ? parameters[parameterIndex]
+                                        : nullptr;
+            open (parameter != nullptr ? parameter->getName (64) : juce::String());
+        }
+        return;
+    }
+
+    // An end without a begin (a control created mid-gesture) is ignored.
+    if (openGestures == 0)
+        return;
+    if (--openGestures == 0 && openNamedSteps == 0)
+        close();
+}
+
+void EditHistory::beginStep (const juce::String& name)
+{
+    if (openNamedSteps++ == 0 && openGestures == 0)
+        open (name);
+    else if (openNamedSteps == 1)
+        openName = name; // a named action inside a gesture names the step
+}
+
+void EditHistory::endStep()
+{
+    jassert (openNamedSteps > 0);
+    if (openNamedSteps > 0 && --openNamedSteps == 0 && openGestures == 0)
+        close();
+}
+
+void EditHistory::open (const juce::String& name)
+{
+    applyPendingClear();
+    openName = name;
+    valuesAtStart.resize ((size_t)parameters.size());
+    for (int i = 0; i < parameters.size(); ++i)
+        valuesAtStart[(size_t)i] = parameters[i]->getValue();
+}
+
+void EditHistory::close()
+{
+    // A restore by the host while the step was open: what it changed is not the user's edit.
+    if (clearRequested)
+    {
+        applyPendingClear();
+        return;
+    }
+
+    Step step{openName, {}};
+    for (int i = 0; i < parameters.size() && (size_t)i < valuesAtStart.size(); ++i)
+    {
+        const float now = parameters[i]->getValue();
+        if (now != valuesAtStart[(size_t)i])
+            step.changes.push_back ({i, valuesAtStart[(size_t)i], now});
+    }
+    if (step.changes.empty())
+        return;
+
+    undoSteps.push_back (std::move (step));
+    if ((int)undoSteps.size() > maxSteps)
+        undoSteps.pop_front();
+    redoSteps.clear();
+}
+
+void EditHistory::applyPendingClear()
+{
+    if (clearRequested.exchange (false))
+    {
+        undoSteps.clear();
+        redoSteps.clear();
+    }
+}
+
+void EditHistory::apply (const Step& step, bool forwards)
+{
+    const juce::ScopedValueSetter<bool> notRecorded (applying, true);
+    for (const auto& change : step.changes)
+    {
+        auto* parameter = parameters[change.parameterIndex];
+        parameter->beginChangeGesture();
+        parameter->setValueNotifyingHost (forwards ? change.after : change.before);
+        parameter->endChangeGesture();
+    }
+}
+
+bool EditHistory::canUndo()
+{
+    applyPendingClear();
+    return !undoSteps.empty();
+}
+
+bool EditHistory::canRedo()
+{
+    applyPendingClear();
+    return !redoSteps.empty();
+}
+
+juce::String EditHistory::getUndoName()
+{
+    return canUndo() ? undoSteps.back().name : juce::String();
+}
+
+juce::String EditHistory::getRedoName()
+{
+    return canRedo() ? redoSteps.back().name : juce::String();
+}
+
+int EditHistory::getNumUndoSteps()
+{
+    applyPendingClear();
+    return (int)undoSteps.size();
+}
+
+bool EditHistory::undo()
+{
+    // Not in the middle of an edit: its start values would no longer be true.
+    if (!canUndo() || openGestures > 0 || openNamedSteps > 0)
+        return false;
+    auto step = std::move (undoSteps.back());
+    undoSteps.pop_back();
+    apply (step, false);
+    redoSteps.push_back (std::move (step));
+    return true;
+}
+
+bool EditHistory::redo()
+{
+    if (!canRedo() || openGestures > 0 || openNamedSteps > 0)
+        return false;
+    auto step = std::move (redoSteps.back());
+    redoSteps.pop_back();
+    apply (step, true);
+    undoSteps.push_back (std::move (step));
+    return true;
+}
+
+} // namespace varnelle

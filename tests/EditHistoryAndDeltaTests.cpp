@@ -1,0 +1,158 @@
+#include "engine/EditHistory.h"
+#include "helpers/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using varnelle::EditHistory;
+using varnelle::EnginePath;
+namespace test = varnelle::test;
+
+namespace
+{
+float valueOf (VarnelleAudioProcessor& processor, const char* id)
+{
+    return processor.parameters.getRawParameterValue (id)->load();
+}
+
+/** What a knob drag does: one gesture around a few value changes. */
+void drag (VarnelleAudioProcessor& processor, const char* id, std::initializer_list<float> values)
+{
+    auto* parameter = processor.parameters.getParameter (id);
+    parameter->beginChangeGesture();
+    for (const float value : values)
+        parameter->setValueNotifyingHost (parameter->convertTo0to1 (value));
+    parameter->endChangeGesture();
+}
+
+/** Counts the gestures hosts are told about. */
+struct GestureCounter : juce::AudioProcessorListener
+{
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++begun; }
+    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int) override { ++ended; }
+    int begun = 0, ended = 0;
+};
+} // namespace
+
+TEST (EditHistory, GesturesAreStepsAndUndoRedoAreGesturesOfTheirOwn)
+{
+    VarnelleAudioProcessor processor;
+    auto& history = processor.getEditHistory();
+    EXPECT_FALSE (history.canUndo());
+
+    drag (processor, "band2_gain", {-3.0f, -8.0f, -12.0f});
+    test::setParameter (processor, "band1_gain", 5.0f); // the host's automation: no gesture
+    EXPECT_EQ (history.getNumUndoSteps(), 1);
+    EXPECT_EQ (history.getUndoName(), "Band 2 Gain");
+
+    GestureCounter counter;
+    processor.addListener (&counter);
+    ASSERT_TRUE (history.undo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), 0.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), 5.0f); // automation is not undone
+    EXPECT_EQ (counter.begun, 1);
+    EXPECT_EQ (counter.ended, 1);
+    EXPECT_FALSE (history.canUndo()); // the undo's own gesture was not recorded
+    EXPECT_EQ (history.getRedoName(), "Band 2 Gain");
+
+    ASSERT_TRUE (history.redo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -12.0f);
+    EXPECT_EQ (counter.begun, 2);
+    processor.removeListener (&counter);
+
+    // A gesture that changes nothing is no step; a new edit ends what could be redone.
+    drag (processor, "band3_attackMs", {40.0f, 25.0f});
+    EXPECT_EQ (history.getNumUndoSteps(), 1);
+    history.undo();
+    drag (processor, "band4_releaseMs", {400.0f});
+    EXPECT_FALSE (history.canRedo());
+    EXPECT_EQ (history.getUndoName(), "Band 4 Release");
+}
+
+TEST (EditHistory, NamedStepsGroupChangesAndTheHistoryIsBoundedAndClearedByARestore)
+{
+    VarnelleAudioProcessor processor;
+    auto& history = processor.getEditHistory();
+    {
+        const EditHistory::ScopedStep step (history, "Load Preset 'Drums'");
+        drag (processor, "band1_gain", {6.0f});
+        drag (processor, "band5_freqLow", {9000.0f});
+    }
+    EXPECT_EQ (history.getNumUndoSteps(), 1);
+    EXPECT_EQ (history.getUndoName(), "Load Preset 'Drums'");
+    history.undo();
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), 0.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band5_freqLow"), 7000.0f);
+
+    for (int i = 0; i < EditHistory::maxSteps + 5; ++i)
+        drag (processor, "band2_gain", {(float)(i % 20) - 10.0f});
+    EXPECT_EQ (history.getNumUndoSteps(), EditHistory::maxSteps);
+
+    juce::MemoryBlock state;
+    processor.getStateInformation (state);
+    processor.setStateInformation (state.getData(), (int)state.getSize());
+    EXPECT_FALSE (history.canUndo());
+    EXPECT_FALSE (history.undo());
+}
+
+// Listening to the change: processed output minus the input delayed by the latency.
+TEST (DeltaListening, IsTheDifferenceExactlyNothingAtUnityAndSwitchesWithoutAClick)
+{
+    constexpr int total = 60000, switchOn = 20000, switchOff = 40000, crossfade = 480;
+    const std::vector<int> blockSizes{317, 1001, 64, 773};
+    const auto input = test::makeWhiteNoise (total, 0.5f, 4);
+
+    for (const auto path : {EnginePath::optimised, EnginePath::reference})
+    {
+        // Every band at 0 dB, listening from the start: silence once the frames are complete.
+        VarnelleAudioProcessor unity (path);
+        unity.setRateAndBufferSizeDetails (48000.0, 1001);
+        unity.prepareToPlay (48000.0, 1001);
+        unity.setListeningToChange (true);
+        std::vector<std::vector<float>> unityOut{input};
+        test::processInBlocks (unity, unityOut, blockSizes);
+        for (int i = 2 * varnelle::latencySamples; i < total; ++i)
+            ASSERT_EQ (unityOut[0][(size_t)i], 0.0f) << "sample " << i;
+
+        // Bands at work: the same processor with and without listening, switched mid-stream.
+        VarnelleAudioProcessor plain (path), listening (path);
+        std::vector<std::vector<float>> plainOut{input}, listeningOut{input};
+        for (auto* processor : {&plain, &listening})
+        {
+            processor->setRateAndBufferSizeDetails (48000.0, 1001);
+            processor->prepareToPlay (48000.0, 1001);
+            test::setParameter (*processor, "band3_gain", -24.0f);
+            test::setParameter (*processor, "band5_gain", 9.0f);
+        }
+        test::processInBlocks (plain, plainOut, {1000});
+        juce::MidiBuffer midi;
+        for (int start = 0; start < total; start += 1000)
+        {
+            listening.setListeningToChange (start >= switchOn && start < switchOff);
+            juce::AudioBuffer<float> buffer (std::array<float*, 1>{listeningOut[0].data() + start}.data(), 1,
+                                             1000);
+            listening.processBlock (buffer, midi);
+        }
+
+        double changeEnergy = 0.0;
+        for (int i = 0; i < total; ++i)
+        {
+            const float processed = plainOut[0][(size_t)i];
+            const float out = listeningOut[0][(size_t)i];
+            const float delayed =
+                i >= varnelle::latencySamples ? input[(size_t)(i - varnelle::latencySamples)] : 0.0f;
+            if (i < switchOn || i >= switchOff + crossfade)
+                ASSERT_EQ (out, processed) << "sample " << i;
+            else if (i >= switchOn + crossfade && i < switchOff)
+                ASSERT_NEAR (out, processed - delayed, 1.0e-6f) << "sample " << i;
+            else // the fades: a blend, never a jump
+                ASSERT_LE (std::abs (out - processed), std::abs (delayed) + 1.0e-6f) << "sample " << i;
+            if (i >= switchOn + crossfade && i < switchOff)
+                changeEnergy += (double)out * out;
+        }
+        EXPECT_GT (changeEnergy, 1.0); // the bands do change the sound
+    }
+}

@@ -1,0 +1,137 @@
+#include "editor/PresetMenu.h"
+#include "editor/VarnelleAudioProcessorEditor.h"
+#include "helpers/EditorTestHelpers.h"
+#include "helpers/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+using Editor = VarnelleAudioProcessorEditor;
+using varnelle::editor::PresetMenu;
+
+namespace
+{
+struct MenuEntry
+{
+    juce::String text;
+    bool enabled = false, ticked = false;
+};
+
+MenuEntry findEntry (const juce::PopupMenu& menu, int itemId)
+{
+    for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
+        if (const auto& item = it.getItem(); item.itemID == itemId)
+            return {item.text, item.isEnabled, item.isTicked};
+    return {};
+}
+
+bool press (Editor& editor, juce::juce_wchar key, juce::ModifierKeys modifiers = {})
+{
+    return editor.keyPressed (juce::KeyPress ((int)key, modifiers, key));
+}
+
+float gainOf (VarnelleAudioProcessor& processor, int band)
+{
+    return processor.parameters.getRawParameterValue ("band" + juce::String (band) + "_gain")->load();
+}
+} // namespace
+
+TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
+{
+    VarnelleAudioProcessor processor;
+    auto editor = std::make_unique<Editor> (processor, false);
+    auto* menu = &editor->getPresetMenu();
+    EXPECT_FALSE (findEntry (menu->buildPresetMenu(), PresetMenu::undoItem).enabled);
+    EXPECT_EQ (findEntry (menu->buildPresetMenu(), PresetMenu::undoItem).text, "Undo");
+
+    // A drag on band 2's gain knob, as the window delivers it.
+    auto& knob = editor->getBandKnob (1, Editor::KnobRow::gain);
+    const auto centre = knob.getLocalBounds().toFloat().getCentre();
+    knob.mouseDown (varnelle::test::makeMouseEvent (knob, centre));
+    knob.mouseDrag (varnelle::test::makeMouseEvent (knob, centre.translated (0.0f, 20.0f)));
+    knob.mouseDrag (varnelle::test::makeMouseEvent (knob, centre.translated (0.0f, 40.0f)));
+    knob.mouseUp (varnelle::test::makeMouseEvent (knob, centre.translated (0.0f, 40.0f)));
+    const float dragged = gainOf (processor, 2);
+    ASSERT_LT (dragged, -1.0f);
+
+    const auto undo = findEntry (menu->buildPresetMenu(), PresetMenu::undoItem);
+    EXPECT_EQ (undo.text, "Undo Band 2 Gain");
+    EXPECT_TRUE (undo.enabled);
+    menu->handlePresetMenuResult (PresetMenu::undoItem);
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), 0.0f);
+    EXPECT_EQ (findEntry (menu->buildPresetMenu(), PresetMenu::redoItem).text, "Redo Band 2 Gain");
+
+    // The history stays with the plug-in when the window closes.
+    editor.reset();
+    editor = std::make_unique<Editor> (processor, false);
+    EXPECT_TRUE (press (*editor, 'y', juce::ModifierKeys::commandModifier));
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
+    EXPECT_TRUE (press (*editor, 'z', juce::ModifierKeys::commandModifier));
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), 0.0f);
+    EXPECT_TRUE (
+        press (*editor, 'z', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier));
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
+
+    // Band buttons and the factory reset are steps too.
+    varnelle::test::clickButton (*editor->getBandButton (3));
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Band 4 Bypass");
+    editor->getPresetMenu().loadSelectedPreset(); // the box's action, with "Factory: Reset" shown
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Factory: Reset");
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), 0.0f);
+    processor.getEditHistory().undo();
+    EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
+
+    // Loading a preset is one step named after it, and keeps the history before it.
+    auto& presets = editor->getPresetMenu();
+    varnelle::test::setParameter (processor, "band1_gain", 7.0f);
+    presets.savePresetWithName ("Drums Undo Test");
+    varnelle::test::setParameter (processor, "band1_gain", -7.0f);
+    const int stepsBefore = processor.getEditHistory().getNumUndoSteps();
+    presets.loadSelectedPreset();
+    EXPECT_FLOAT_EQ (gainOf (processor, 1), 7.0f);
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Load Preset 'Drums Undo Test'");
+    EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), stepsBefore + 1);
+    processor.getEditHistory().undo();
+    EXPECT_FLOAT_EQ (gainOf (processor, 1), -7.0f);
+    presets.getManager().deletePreset (presets.getSelectedPresetFile());
+}
+
+TEST (DeltaInTheWindow, MenuAndKeySwitchItAndTheTopBarShowsItWithoutMovingAnything)
+{
+    VarnelleAudioProcessor processor;
+    Editor editor (processor, false);
+    EXPECT_FALSE (processor.isListeningToChange()); // off whenever the plug-in is created
+
+    const auto indicator = editor.getListeningIndicatorBounds();
+    EXPECT_TRUE (editor.getBannerBounds().contains (indicator));
+    EXPECT_FALSE (indicator.intersects (editor.getPresetBox().getBounds()));
+
+    auto render = [&]
+    {
+        juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true);
+        juce::Graphics g (image);
+        editor.paintEntireComponent (g, true);
+        return image;
+    };
+    const auto off = render();
+
+    auto& menu = editor.getPresetMenu();
+    menu.handlePresetMenuResult (PresetMenu::listenToChangeItem);
+    EXPECT_TRUE (processor.isListeningToChange());
+    EXPECT_TRUE (findEntry (menu.buildPresetMenu(), PresetMenu::listenToChangeItem).ticked);
+    EXPECT_EQ (findEntry (menu.buildPresetMenu(), PresetMenu::listenToChangeItem).text,
+               "Listen to the Change");
+
+    // Only the indicator's pixels change.
+    const auto on = render();
+    int changedInside = 0, changedOutside = 0;
+    for (int y = 0; y < off.getHeight(); ++y)
+        for (int x = 0; x < off.getWidth(); ++x)
+            if (off.getPixelAt (x, y) != on.getPixelAt (x, y))
+                ++(indicator.contains (x, y) ? changedInside : changedOutside);
+    EXPECT_GT (changedInside, 500);
+    EXPECT_EQ (changedOutside, 0);
+
+    EXPECT_TRUE (press (editor, 'd'));
+    EXPECT_FALSE (processor.isListeningToChange());
+    EXPECT_FALSE (press (editor, 'd', juce::ModifierKeys::commandModifier));
+}
