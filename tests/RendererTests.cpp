@@ -164,6 +164,25 @@ TEST_F (RenderAudio, BandThreeCutLowersOnlyItsOwnFrequencies)
     }
 }
 
+TEST_F (RenderAudio, ListeningToTheChangeWritesOutputMinusInput)
+{
+    const int n = 24000;
+    writeWav (file ("in.wav"), {test::makePinkNoise (n, 0.8f, 9)}, 48000.0, 32);
+    const auto in = readWav (file ("in.wav")).channels.at (0);
+
+    // Nothing changes: exactly silence once the frames are complete.
+    const auto unity = renderToWav ("in.wav", {"--listen-to-change"}).channels.at (0);
+    for (int i = 2048; i < n; ++i)
+        ASSERT_EQ (unity[(size_t)i], 0.0f) << i;
+
+    const auto processed = renderToWav ("in.wav", {"--set", "band2_gain=-20"}).channels.at (0);
+    const auto change =
+        renderToWav ("in.wav", {"--set", "band2_gain=-20", "--listen-to-change"}).channels.at (0);
+    for (int i = 2048; i < n; ++i)
+        ASSERT_NEAR (change[(size_t)i], processed[(size_t)i] - in[(size_t)i], 1e-6f) << i;
+    EXPECT_GT (test::rmsDb (change, 2048, n), -40.0);
+}
+
 TEST_F (RenderAudio, BlockSizeDoesNotChangeTheOutput)
 {
     const int n = 12000;

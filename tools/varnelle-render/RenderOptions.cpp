@@ -120,6 +120,12 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
             hasInlineValue = true;
         }
 
+        if (arg == "--listen-to-change")
+        {
+            options.listensToChange = true;
+            continue;
+        }
+
         const bool takesValue = name == "--set" || name == "--block" || name == "--state" ||
                                 name == "--save-state" || name == "--spectra" || name == "--snapshot" ||
                                 name == "--size" || name == "--view" || name == "--select";
@@ -240,6 +246,9 @@ Options:
   --snapshot FILE.png Writes a picture of the plug-in window as it looks at the end of the
                       render, its display having followed the audio at 30 frames a second.
   --size WxH          The window size for --snapshot (default 1140x760; 900x620 to 2400x1600).
+  --listen-to-change  Writes what the bands add or remove instead of the processed sound:
+                      the output minus IN (exactly 0 where no band changes anything), as
+                      "Listen to the Change" in the window; a --snapshot shows it on.
   --view before|after The display's view for --snapshot (default before).
   --select N          The band (1 to 5) selected in the window for --snapshot (default 1).
   -h, --help          Prints this text.

@@ -26,6 +26,7 @@ struct RenderOptions
     juce::String statePath;
     juce::String saveStatePath;
     juce::String spectraPath;
+    bool listensToChange = false; // "Listen to the Change": OUT is what the bands add or remove
 
     // The editor window as it looks at the end of the render.
     juce::String snapshotPath;

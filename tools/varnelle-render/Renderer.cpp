@@ -362,6 +362,7 @@ public:
             return fail ("the processor could not be set up for " + juce::String (numChannels) + " channels");
 
         processor.setNonRealtime (true);
+        processor.setListeningToChange (options.listensToChange);
         processor.prepareToPlay (sampleRate, options.blockSize);
         return juce::Result::ok();
     }
