@@ -65,17 +65,17 @@ private:
     juce::Slider& knob;
 };
 
-class BypassValue : public juce::AccessibilityTextValueInterface
+class ReadOnlyText : public juce::AccessibilityTextValueInterface
 {
 public:
-    explicit BypassValue (juce::Button& buttonToWrap) : button (buttonToWrap) {}
+    explicit ReadOnlyText (std::function<juce::String()> textToRead) : text (std::move (textToRead)) {}
 
     bool isReadOnly() const override { return true; }
-    juce::String getCurrentValueAsString() const override { return button.getToggleState() ? "off" : "on"; }
+    juce::String getCurrentValueAsString() const override { return text(); }
     void setValueAsString (const juce::String&) override {}
 
 private:
-    juce::Button& button;
+    std::function<juce::String()> text;
 };
 } // namespace
 
@@ -112,6 +112,9 @@ double parseNumber (const juce::String& text)
 KeyboardKnob::KeyboardKnob()
 {
     setWantsKeyboardFocus (true);
+    // Tab passes over the editable text box: the knob itself takes typed values from screen
+    // readers, and a double-click still edits the box.
+    setFocusContainerType (FocusContainerType::keyboardFocusContainer);
 }
 
 bool KeyboardKnob::keyPressed (const juce::KeyPress& key)
@@ -141,9 +144,8 @@ BandBypassButton::BandBypassButton (const juce::String& name) : juce::TextButton
 
 void BandBypassButton::toggleFromKeyboard()
 {
-    setToggleState (!getToggleState(), juce::dontSendNotification);
-    if (onClick)
-        onClick();
+    // A synchronous click: the state flips, then onClick runs.
+    setToggleState (!getToggleState(), juce::sendNotificationSync);
 }
 
 bool BandBypassButton::keyPressed (const juce::KeyPress& key)
@@ -160,15 +162,28 @@ bool BandBypassButton::keyPressed (const juce::KeyPress& key)
 
 std::unique_ptr<juce::AccessibilityHandler> BandBypassButton::createAccessibilityHandler()
 {
-    // JUCE's own toggle action flips the state without onClick, which would leave the
-    // parameter untouched.
+    // JUCE's own press action posts the click to the message loop; this one acts at once.
     const auto toggle = [this] { toggleFromKeyboard(); };
     return std::make_unique<juce::AccessibilityHandler> (
         *this, juce::AccessibilityRole::toggleButton,
         juce::AccessibilityActions{}
             .addAction (juce::AccessibilityActionType::press, toggle)
             .addAction (juce::AccessibilityActionType::toggle, toggle),
-        juce::AccessibilityHandler::Interfaces{std::make_unique<BypassValue> (*this)});
+        juce::AccessibilityHandler::Interfaces{
+            std::make_unique<ReadOnlyText> ([this] { return getToggleState() ? "off" : "on"; })});
+}
+
+//==============================================================================
+std::unique_ptr<juce::AccessibilityHandler> TitledComboBox::createAccessibilityHandler()
+{
+    const auto showPopup = [this] { this->showPopup(); };
+    return std::make_unique<juce::AccessibilityHandler> (
+        *this, juce::AccessibilityRole::comboBox,
+        juce::AccessibilityActions{}
+            .addAction (juce::AccessibilityActionType::press, showPopup)
+            .addAction (juce::AccessibilityActionType::showMenu, showPopup),
+        juce::AccessibilityHandler::Interfaces{
+            std::make_unique<ReadOnlyText> ([this] { return getText(); })});
 }
 
 //==============================================================================

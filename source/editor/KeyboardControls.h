@@ -62,10 +62,18 @@ class BandBypassButton : public juce::TextButton
 public:
     explicit BandBypassButton (const juce::String& name);
 
-    /** Flips the toggle state and calls onClick, synchronously. */
+    /** Flips the toggle state, which calls onClick, synchronously. */
     void toggleFromKeyboard();
 
     bool keyPressed (const juce::KeyPress& key) override;
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+};
+
+/** A combo box whose accessible title is its own (setTitle) and whose text is its value; JUCE's
+    own reads the text as the title. */
+class TitledComboBox : public juce::ComboBox
+{
+public:
     std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
 };
 

@@ -965,29 +965,31 @@ void SpectrogramComponent::applyDrag (juce::Point<float> position)
                clampValue ((bottom - yc) / height, 0.0f, 1.0f) * (maxLevelDb - minLevelDb) + minLevelDb);
 }
 
-void SpectrogramComponent::writeEdge (int bandIndex, DragMode edge, float value)
+float SpectrogramComponent::limitToGap (int bandIndex, DragMode edge, float value) const
 {
     // Each edge keeps its gap to the band's other edge of the same kind, whichever moves it.
     const auto& values = bandValues[(size_t)bandIndex];
-    const auto id = dragParameterId (bandIndex, edge);
     switch (edge)
     {
         case DragMode::freqLow:
-            setParameterValue (id, std::min (readValue (values.freqHigh) - minFrequencyGapHz, value));
-            return;
+            return std::min (readValue (values.freqHigh) - minFrequencyGapHz, value);
         case DragMode::freqHigh:
-            setParameterValue (id, std::max (readValue (values.freqLow) + minFrequencyGapHz, value));
-            return;
+            return std::max (readValue (values.freqLow) + minFrequencyGapHz, value);
         case DragMode::levelMin:
-            setParameterValue (id, std::min (readValue (values.levelMax) - minLevelGapDb, value));
-            break;
+            return std::min (readValue (values.levelMax) - minLevelGapDb, value);
         case DragMode::levelMax:
-            setParameterValue (id, std::max (readValue (values.levelMin) + minLevelGapDb, value));
-            break;
+            return std::max (readValue (values.levelMin) + minLevelGapDb, value);
         case DragMode::none:
-            return;
+            break;
     }
-    enforceLevelGap (bandIndex, edge);
+    return value;
+}
+
+void SpectrogramComponent::writeEdge (int bandIndex, DragMode edge, float value)
+{
+    setParameterValue (dragParameterId (bandIndex, edge), limitToGap (bandIndex, edge, value));
+    if (!isFrequencyEdge (edge))
+        enforceLevelGap (bandIndex, edge);
 }
 
 void SpectrogramComponent::enforceLevelGap (int bandIndex, DragMode edge)
@@ -1031,9 +1033,9 @@ void SpectrogramComponent::setEdgeValue (DragMode edge, float value)
     if (parameter == nullptr || dragMode != DragMode::none || !std::isfinite (value))
         return;
 
-    // A step past the end of the range changes nothing, so it opens no gesture.
-    const auto& range = parameter->getNormalisableRange();
-    if (clampValue (value, range.start, range.end) == getEdgeValue (edge))
+    // A step against the end of the range or the gap changes nothing, so it opens no gesture.
+    const float limited = limitToGap (selectedBand, edge, value);
+    if (parameter->convertFrom0to1 (parameter->convertTo0to1 (limited)) == getEdgeValue (edge))
         return;
 
     parameter->beginChangeGesture();

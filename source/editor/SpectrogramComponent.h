@@ -194,6 +194,7 @@ private:
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
 
     void applyDrag (juce::Point<float> position);
+    float limitToGap (int bandIndex, DragMode edge, float value) const;
     void writeEdge (int bandIndex, DragMode edge, float value);
     void enforceLevelGap (int bandIndex, DragMode edge);
     void layoutEdgeElements();

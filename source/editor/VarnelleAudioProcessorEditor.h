@@ -116,7 +116,7 @@ private:
     std::unique_ptr<SliderAttachment> lookaheadAttachment;
     juce::String globalLookaheadId; // empty: the knob follows the selected band's lookahead
 
-    juce::ComboBox presetBox;
+    varnelle::editor::TitledComboBox presetBox;
     juce::TextButton presetMenuButton;
     varnelle::editor::PresetMenu presetMenu{processorRef, *this, presetBox, presetMenuButton};
     juce::TextButton beforeButton;
