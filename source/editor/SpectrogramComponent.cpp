@@ -1,6 +1,7 @@
 #include "editor/SpectrogramComponent.h"
 
 #include "editor/EditorShared.h"
+#include "editor/KeyboardControls.h"
 #include "engine/BandParameters.h"
 #include "engine/StftConstants.h"
 
@@ -95,7 +96,112 @@ juce::String dragParameterId (int bandIndex, SpectrogramComponent::DragMode mode
         return {};
     return getBandParameterId (bandIndex, slotForDragMode (mode));
 }
+
+bool isFrequencyEdge (SpectrogramComponent::DragMode edge)
+{
+    return edge == SpectrogramComponent::DragMode::freqLow ||
+           edge == SpectrogramComponent::DragMode::freqHigh;
+}
+
+// Key steps of an edge: frequencies in octaves (the axis is logarithmic), levels in dB.
+float steppedEdgeValue (SpectrogramComponent::DragMode edge, float current, KeyStep step)
+{
+    const bool fine = step.size == KeyStep::Size::fine;
+    const bool large = step.size == KeyStep::Size::large;
+    if (isFrequencyEdge (edge))
+        return current * std::exp2 ((float)step.direction * (fine    ? 1.0f / 48.0f
+                                                             : large ? 1.0f
+                                                                     : 1.0f / 12.0f));
+    return current + (float)step.direction * (fine ? 0.1f : large ? 10.0f : 1.0f);
+}
 } // namespace
+
+//==============================================================================
+// One focusable stand-in per edge of the selected band: it lies over the edge's line or badge,
+// paints only its focus outline and lets every mouse event through to the display.
+class SpectrogramComponent::EdgeElement : public juce::Component
+{
+public:
+    EdgeElement (SpectrogramComponent& display, DragMode edgeToMove) : owner (display), edge (edgeToMove)
+    {
+        setWantsKeyboardFocus (true);
+        setInterceptsMouseClicks (false, false);
+        setExplicitFocusOrder ((int)edge);
+    }
+
+    bool keyPressed (const juce::KeyPress& key) override
+    {
+        const auto step = findKeyStep (key);
+        if (!step.has_value())
+            return false;
+        owner.setEdgeValue (edge, steppedEdgeValue (edge, owner.getEdgeValue (edge), *step));
+        return true;
+    }
+
+    void paint (juce::Graphics& g) override
+    {
+        if (hasKeyboardFocus (false))
+            drawFocusOutline (g, getLocalBounds().toFloat());
+    }
+    void focusGained (FocusChangeType) override { repaint(); }
+    void focusLost (FocusChangeType) override { repaint(); }
+
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override
+    {
+        return std::make_unique<Accessibility> (*this);
+    }
+
+private:
+    class Value : public UnitValue
+    {
+    public:
+        explicit Value (EdgeElement& e) : element (e) {}
+
+        double getCurrentValue() const override { return element.owner.getEdgeValue (element.edge); }
+        juce::String getCurrentValueAsString() const override
+        {
+            const auto v = (float)getCurrentValue();
+            if (isFrequencyEdge (element.edge))
+                return juce::String (juce::roundToInt (v)) + " Hz";
+            return withTypographicMinus (juce::String (v, 1)) + " dB";
+        }
+        void setValue (double newValue) override
+        {
+            element.owner.setEdgeValue (element.edge, (float)newValue);
+        }
+        AccessibleValueRange getRange() const override
+        {
+            if (isFrequencyEdge (element.edge))
+                return {{minFrequencyHz, maxFrequencyHz}, 0.0};
+            return {{minLevelDb, maxLevelDb}, 0.1};
+        }
+
+    private:
+        EdgeElement& element;
+    };
+
+    class Accessibility : public juce::AccessibilityHandler
+    {
+    public:
+        explicit Accessibility (EdgeElement& e)
+            : juce::AccessibilityHandler (e, juce::AccessibilityRole::slider, {},
+                                          Interfaces{std::make_unique<Value> (e)}),
+              element (e)
+        {
+        }
+
+        juce::String getTitle() const override
+        {
+            return getBandParameterName (element.owner.selectedBand, slotForDragMode (element.edge));
+        }
+
+    private:
+        EdgeElement& element;
+    };
+
+    SpectrogramComponent& owner;
+    const DragMode edge;
+};
 
 const juce::String& SpectrogramComponent::CachedNumberText::get (float number, int decimals,
                                                                  const juce::String& suffix)
@@ -141,6 +247,13 @@ SpectrogramComponent::SpectrogramComponent (VarnelleAudioProcessor& processorToS
     beforeViewTitle = "View: Before Gain";
     hzSuffix = " Hz";
 
+    for (auto edge : {DragMode::freqLow, DragMode::freqHigh, DragMode::levelMin, DragMode::levelMax})
+    {
+        auto& element = edgeElements[(size_t)edge - 1];
+        element = std::make_unique<EdgeElement> (*this, edge);
+        addAndMakeVisible (*element);
+    }
+
     // paint covers every pixel, so nothing behind the display is painted with it.
     setOpaque (true);
     startTimerHz (30);
@@ -173,6 +286,10 @@ void SpectrogramComponent::setShowAfterGain (bool shouldShowAfter)
 void SpectrogramComponent::setSelectedBand (int bandIndex)
 {
     selectedBand = clampValue (bandIndex, 0, numBands - 1);
+    layoutEdgeElements();
+    for (auto& element : edgeElements)
+        if (auto* handler = element->getAccessibilityHandler())
+            handler->notifyAccessibilityEvent (juce::AccessibilityEvent::titleChanged);
     repaint();
 }
 
@@ -241,6 +358,7 @@ juce::Colour SpectrogramComponent::spectrumColour (float value)
 void SpectrogramComponent::resized()
 {
     ensureImageSizes();
+    layoutEdgeElements();
 
     const auto legend = getLegendBounds().toFloat();
     legendGradient = juce::ColourGradient (spectrumColour (1.0f), legend.getX(), legend.getY(),
@@ -358,6 +476,8 @@ bool SpectrogramComponent::pollForChanges()
     float before[numDisplayBins] = {};
     float after[numDisplayBins] = {};
     bandsMovedAtLastPoll = bandValuesChanged();
+    if (bandsMovedAtLastPoll)
+        layoutEdgeElements();
     bool changed = bandsMovedAtLastPoll;
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
@@ -827,17 +947,10 @@ void SpectrogramComponent::applyDrag (juce::Point<float> position)
     if (!std::isfinite (y) || (isFrequency ? plot.getHeight() : content.getHeight()) <= 0.0f)
         return;
 
-    const auto& values = bandValues[(size_t)dragBand];
-    const auto id = dragParameterId (dragBand, dragMode);
-
     if (isFrequency)
     {
         const float t = clampValue ((plot.getBottom() - y) / plot.getHeight(), 0.0f, 1.0f);
-        const float f = minFrequencyHz * std::pow (1000.0f, t);
-        if (dragMode == DragMode::freqLow)
-            setParameterValue (id, std::min (readValue (values.freqHigh) - minFrequencyGapHz, f));
-        else
-            setParameterValue (id, std::max (readValue (values.freqLow) + minFrequencyGapHz, f));
+        writeEdge (dragBand, dragMode, minFrequencyHz * std::pow (1000.0f, t));
         return;
     }
 
@@ -848,28 +961,124 @@ void SpectrogramComponent::applyDrag (juce::Point<float> position)
     const float yc = dragMode == DragMode::levelMin
                          ? (y < top + levelDragMargin ? top + levelDragMargin : std::min (y, bottom))
                          : (y < top ? top : std::min (y, bottom - levelDragMargin));
-    const float v = clampValue ((bottom - yc) / height, 0.0f, 1.0f) * (maxLevelDb - minLevelDb) + minLevelDb;
-
-    if (dragMode == DragMode::levelMin)
-        setParameterValue (id, std::min (readValue (values.levelMax) - minLevelGapDb, v));
-    else
-        setParameterValue (id, std::max (readValue (values.levelMin) + minLevelGapDb, v));
-    enforceLevelGap();
+    writeEdge (dragBand, dragMode,
+               clampValue ((bottom - yc) / height, 0.0f, 1.0f) * (maxLevelDb - minLevelDb) + minLevelDb);
 }
 
-void SpectrogramComponent::enforceLevelGap()
+float SpectrogramComponent::limitToGap (int bandIndex, DragMode edge, float value) const
+{
+    // Each edge keeps its gap to the band's other edge of the same kind, whichever moves it.
+    const auto& values = bandValues[(size_t)bandIndex];
+    switch (edge)
+    {
+        case DragMode::freqLow:
+            return std::min (readValue (values.freqHigh) - minFrequencyGapHz, value);
+        case DragMode::freqHigh:
+            return std::max (readValue (values.freqLow) + minFrequencyGapHz, value);
+        case DragMode::levelMin:
+            return std::min (readValue (values.levelMax) - minLevelGapDb, value);
+        case DragMode::levelMax:
+            return std::max (readValue (values.levelMin) + minLevelGapDb, value);
+        case DragMode::none:
+            break;
+    }
+    return value;
+}
+
+void SpectrogramComponent::writeEdge (int bandIndex, DragMode edge, float value)
+{
+    setParameterValue (dragParameterId (bandIndex, edge), limitToGap (bandIndex, edge, value));
+    if (!isFrequencyEdge (edge))
+        enforceLevelGap (bandIndex, edge);
+}
+
+void SpectrogramComponent::enforceLevelGap (int bandIndex, DragMode edge)
 {
     // Runs on the stored values, after the parameter's range has rounded and limited them.
-    const auto& values = bandValues[(size_t)dragBand];
+    const auto& values = bandValues[(size_t)bandIndex];
     const float levelMin = readValue (values.levelMin);
     const float levelMax = readValue (values.levelMax);
     if (levelMax - minLevelGapDb >= levelMin)
         return;
 
-    if (dragMode == DragMode::levelMin)
-        setParameterValue (dragParameterId (dragBand, dragMode), levelMax - minLevelGapDb);
-    else if (dragMode == DragMode::levelMax)
-        setParameterValue (dragParameterId (dragBand, dragMode), levelMin + minLevelGapDb);
+    if (edge == DragMode::levelMin)
+        setParameterValue (dragParameterId (bandIndex, edge), levelMax - minLevelGapDb);
+    else if (edge == DragMode::levelMax)
+        setParameterValue (dragParameterId (bandIndex, edge), levelMin + minLevelGapDb);
+}
+
+float SpectrogramComponent::getEdgeValue (DragMode edge) const
+{
+    const auto& values = bandValues[(size_t)selectedBand];
+    switch (edge)
+    {
+        case DragMode::freqLow:
+            return readValue (values.freqLow);
+        case DragMode::freqHigh:
+            return readValue (values.freqHigh);
+        case DragMode::levelMin:
+            return readValue (values.levelMin);
+        case DragMode::levelMax:
+            return readValue (values.levelMax);
+        case DragMode::none:
+            break;
+    }
+    return 0.0f;
+}
+
+void SpectrogramComponent::setEdgeValue (DragMode edge, float value)
+{
+    // A drag holds its own gesture until the release.
+    auto* parameter = processor.parameters.getParameter (getDragParameterId (edge));
+    if (parameter == nullptr || dragMode != DragMode::none || !std::isfinite (value))
+        return;
+
+    // A step against the end of the range or the gap changes nothing, so it opens no gesture.
+    const float limited = limitToGap (selectedBand, edge, value);
+    if (parameter->convertFrom0to1 (parameter->convertTo0to1 (limited)) == getEdgeValue (edge))
+        return;
+
+    parameter->beginChangeGesture();
+    writeEdge (selectedBand, edge, value);
+    parameter->endChangeGesture();
+
+    if (auto* handler = edgeElements[(size_t)edge - 1]->getAccessibilityHandler())
+        handler->notifyAccessibilityEvent (juce::AccessibilityEvent::valueChanged);
+    layoutEdgeElements();
+    repaint();
+}
+
+bool SpectrogramComponent::keyPressed (const juce::KeyPress& key)
+{
+    const int band = key.getKeyCode() - '1';
+    if (key.getModifiers().isAnyModifierKeyDown() || band < 0 || band >= numBands)
+        return false;
+
+    if (onBandKey)
+        onBandKey (band);
+    else
+        setSelectedBand (band);
+    return true;
+}
+
+void SpectrogramComponent::layoutEdgeElements()
+{
+    // Over the edge's own line (each as stored) or its level badge, where the outline shows it.
+    const auto plot = getPlotBounds();
+    const auto badges = getLevelBadgeBounds();
+    for (auto& element : edgeElements)
+    {
+        const auto edge = static_cast<DragMode> (&element - edgeElements.data() + 1);
+        if (isFrequencyEdge (edge))
+        {
+            const int y = juce::roundToInt (yForFrequency (getEdgeValue (edge)));
+            element->setBounds (plot.getX(), y - 7, plot.getWidth(), 14);
+        }
+        else
+        {
+            element->setBounds ((edge == DragMode::levelMin ? badges.lower : badges.upper).expanded (2));
+        }
+    }
 }
 
 void SpectrogramComponent::setParameterValue (const juce::String& id, float value)

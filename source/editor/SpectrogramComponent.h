@@ -7,6 +7,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace varnelle::editor
@@ -22,7 +24,12 @@ namespace varnelle::editor
     The mouse moves the selected band's four edges: its frequency lines in the plot, its level
     edges at their badges in the level box or their lines on the legend. Each press on an edge
     opens one host change gesture on that edge's parameter, every drag position writes it, the
-    release closes it. The display never selects a band.
+    release closes it. The mouse never selects a band.
+
+    For keys and screen readers the four edges are focusable child elements titled like the
+    parameters ("Band 2 Frequency Low"), whose values carry their unit ("120 Hz"). The arrow keys
+    move the focused edge (Shift: fine, Page Up/Down: large), each press one host gesture under
+    the same gap and range rules as dragging; keys 1 to 5 select a band through onBandKey.
 
     Message thread only. The only exchange with the audio thread is
     VarnelleAudioProcessor::getLatestSpectra; parameter values are read through the tree's raw
@@ -128,7 +135,20 @@ public:
 
     DragMode getDragMode() const noexcept { return dragMode; }
 
+    /** The selected band's edge as stored (Hz or dB); 0 for none. */
+    float getEdgeValue (DragMode edge) const;
+
+    /** Moves the selected band's edge to `value` (Hz or dB) as one host gesture, keeping the
+        gaps and ranges of dragging. Ignored during a drag. */
+    void setEdgeValue (DragMode edge, float value);
+
+    /** Keys 1 to 5 while the display has focus select band 0..4 through onBandKey, or directly
+        when it is not set. */
+    bool keyPressed (const juce::KeyPress& key) override;
+    std::function<void (int)> onBandKey;
+
 private:
+    class EdgeElement;
     // A band's edges as drawn: sorted values and their positions, plus the bypass factor.
     struct BandGeometry
     {
@@ -174,7 +194,10 @@ private:
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
 
     void applyDrag (juce::Point<float> position);
-    void enforceLevelGap();
+    float limitToGap (int bandIndex, DragMode edge, float value) const;
+    void writeEdge (int bandIndex, DragMode edge, float value);
+    void enforceLevelGap (int bandIndex, DragMode edge);
+    void layoutEdgeElements();
     void setParameterValue (const juce::String& id, float value);
 
     VarnelleAudioProcessor& processor;
@@ -204,6 +227,7 @@ private:
     std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts, bandTitles;
     juce::String freqTitle, levelTitle, dbTitle, afterViewTitle, beforeViewTitle, hzSuffix;
     CachedNumberText upperFrequencyText, lowerFrequencyText, lowerLevelText, upperLevelText;
+    std::array<std::unique_ptr<EdgeElement>, 4> edgeElements; // in DragMode order
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SpectrogramComponent)
 };

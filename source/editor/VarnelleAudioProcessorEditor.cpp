@@ -2,11 +2,15 @@
 
 #include "editor/BannerImage.h"
 #include "editor/EditorShared.h"
+#include "editor/KeyboardControls.h"
 #include "editor/ModernKnobLookAndFeel.h"
 #include "editor/SpectrogramComponent.h"
 #include "editor/UpdateCheck.h"
+#include "engine/BandParameters.h"
 
 using namespace varnelle::editor;
+using varnelle::BandParam;
+using varnelle::getBandParameterName;
 
 namespace
 {
@@ -95,6 +99,7 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
 
     attachBandKnobs();
     refreshBypassState();
+    setUpKeyboardAccess();
 
     beforeButton.onClick = [this]
     {
@@ -238,7 +243,7 @@ void VarnelleAudioProcessorEditor::configureBandKnob (juce::Slider& slider, cons
 void VarnelleAudioProcessorEditor::configureBandButton (int bandIndex)
 {
     const auto name = "Band" + juce::String (bandIndex + 1);
-    auto button = std::make_unique<juce::TextButton> (name);
+    auto button = std::make_unique<BandBypassButton> (name);
     button->setButtonText (name);
     button->setClickingTogglesState (true);
     button->setColour (juce::TextButton::buttonColourId, juce::Colour (0xff0f1727).withAlpha (0.55f));
@@ -261,6 +266,36 @@ void VarnelleAudioProcessorEditor::configureViewButton (juce::TextButton& button
     button.setColour (juce::TextButton::textColourOffId, juce::Colours::white.withAlpha (0.82f));
     button.setColour (juce::TextButton::textColourOnId, juce::Colours::white);
     addAndMakeVisible (button);
+}
+
+void VarnelleAudioProcessorEditor::setUpKeyboardAccess()
+{
+    widthSlider.setTitle ("Width");
+    lookaheadSlider.setTitle ("Lookahead");
+    presetBox.setTitle ("Preset");
+    presetMenuButton.setTitle (presetMenuButton.getTooltip());
+    spectrogram->onBandKey = [this] (int band) { selectBand (band); };
+
+    // Tab follows reading order: the top bar, the display, each band's column, the left column.
+    int order = 1;
+    for (juce::Component* c : std::initializer_list<juce::Component*>{
+             &presetBox, &presetMenuButton, &beforeButton, &afterButton, spectrogram.get()})
+        c->setExplicitFocusOrder (order++);
+    for (int band = 0; band < 5; ++band)
+    {
+        bandButtons[band]->setTitle (getBandParameterName (band, BandParam::bypass));
+        bandButtons[band]->setExplicitFocusOrder (order++);
+        const BandParam slots[] = {BandParam::gain, BandParam::upperKneeDb, BandParam::attackMs,
+                                   BandParam::lowerKneeDb, BandParam::releaseMs};
+        const auto knobs = knobsOf (band);
+        for (size_t row = 0; row < knobs.size(); ++row)
+        {
+            knobs[row]->setTitle (getBandParameterName (band, slots[row]));
+            knobs[row]->setExplicitFocusOrder (order++);
+        }
+    }
+    widthSlider.setExplicitFocusOrder (order++);
+    lookaheadSlider.setExplicitFocusOrder (order);
 }
 
 void VarnelleAudioProcessorEditor::attachBandKnobs()
@@ -525,6 +560,20 @@ void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
         g.setFont (makeFont (12.0f, true));
         g.drawText ("Listening to the Change", indicator, juce::Justification::centred, true);
     }
+}
+
+void VarnelleAudioProcessorEditor::paintOverChildren (juce::Graphics& g)
+{
+    // The display's edge elements draw their own outline, inside the display.
+    const auto* focused = juce::Component::getCurrentlyFocusedComponent();
+    if (focusOutlineShown && focused != nullptr && focused->getParentComponent() == this)
+        drawFocusOutline (g, focused->getBounds().toFloat().expanded (3.0f));
+}
+
+void VarnelleAudioProcessorEditor::focusOfChildComponentChanged (FocusChangeType cause)
+{
+    focusOutlineShown = cause != focusChangedByMouseClick;
+    repaint();
 }
 
 void VarnelleAudioProcessorEditor::resized()

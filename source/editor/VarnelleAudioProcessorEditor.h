@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/BannerClickTarget.h"
+#include "editor/KeyboardControls.h"
 #include "editor/PresetMenu.h"
 #include "engine/VarnelleAudioProcessor.h"
 
@@ -32,6 +33,8 @@ public:
 
     void mouseDown (const juce::MouseEvent& event) override;
     void paint (juce::Graphics& g) override;
+    void paintOverChildren (juce::Graphics& g) override;
+    void focusOfChildComponentChanged (FocusChangeType cause) override;
     void resized() override;
 
     /** Ctrl+Z undoes the last edit made in the window, Ctrl+Shift+Z and Ctrl+Y redo, D switches
@@ -88,6 +91,7 @@ private:
     void configureBandKnob (juce::Slider& slider, const juce::String& suffix);
     void configureBandButton (int bandIndex);
     void configureViewButton (juce::TextButton& button, const juce::String& text);
+    void setUpKeyboardAccess();
     void attachBandKnobs();
     void toggleBandBypass (int bandIndex);
     void refreshBypassState();
@@ -111,22 +115,23 @@ private:
     std::function<void (bool)> onViewChanged;
     std::function<void (int)> onSelectedBandChanged;
 
-    juce::Slider gainSliders[5];
-    juce::Slider attackSliders[5];
-    juce::Slider releaseSliders[5];
-    juce::Slider upperKneeSliders[5];
-    juce::Slider lowerKneeSliders[5];
-    juce::Slider widthSlider;
-    juce::Slider lookaheadSlider;
+    using KeyboardKnob = varnelle::editor::KeyboardKnob;
+    KeyboardKnob gainSliders[5];
+    KeyboardKnob attackSliders[5];
+    KeyboardKnob releaseSliders[5];
+    KeyboardKnob upperKneeSliders[5];
+    KeyboardKnob lowerKneeSliders[5];
+    KeyboardKnob widthSlider;
+    KeyboardKnob lookaheadSlider;
     std::unique_ptr<SliderAttachment> lookaheadAttachment;
     juce::String globalLookaheadId; // empty: the knob follows the selected band's lookahead
 
-    juce::ComboBox presetBox;
+    varnelle::editor::TitledComboBox presetBox;
     juce::TextButton presetMenuButton;
     varnelle::editor::PresetMenu presetMenu{processorRef, *this, presetBox, presetMenuButton};
     juce::TextButton beforeButton;
     juce::TextButton afterButton;
-    std::unique_ptr<juce::TextButton> bandButtons[5];
+    std::unique_ptr<varnelle::editor::BandBypassButton> bandButtons[5];
 
     juce::Label widthLabel, gainLabel, attackLabel, releaseLabel, lookaheadLabel, upperKneeLabel,
         lowerKneeLabel;
@@ -139,6 +144,7 @@ private:
     std::unique_ptr<SliderAttachment> lowerKneeAttachments[5];
 
     int selectedBand = 0;
+    bool focusOutlineShown = false; // focus that came by Tab or a screen reader, not a click
 
     // The window's gradient and the band cards are most of a full repaint but change only with
     // the size, the display scale, the selected band or a band's bypass: they are drawn into

@@ -1,4 +1,5 @@
 #include "editor/ModernKnobLookAndFeel.h"
+#include "helpers/FakePeer.h"
 
 #include <gtest/gtest.h>
 
@@ -230,49 +231,7 @@ juce::Image renderInState (TestKnob& knob, const DimState& state)
 }
 
 //==============================================================================
-// A stand-in window so the slider can be put under the main mouse source without a
-// display: mouse events fed to it reach the components like real ones do.
-class FakePeer : public juce::ComponentPeer
-{
-public:
-    explicit FakePeer (juce::Component& c) : juce::ComponentPeer (c, 0) {}
-
-    void moveMouseTo (juce::Point<float> p, juce::ModifierKeys mods = {})
-    {
-        handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, p, mods,
-                          juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
-                          juce::Time::currentTimeMillis());
-    }
-
-    void* getNativeHandle() const override { return nullptr; }
-    void setVisible (bool) override {}
-    void setTitle (const juce::String&) override {}
-    void setBounds (const juce::Rectangle<int>&, bool) override {}
-    juce::Rectangle<int> getBounds() const override { return component.getLocalBounds(); }
-    juce::Point<float> localToGlobal (juce::Point<float> p) override { return p; }
-    juce::Point<float> globalToLocal (juce::Point<float> p) override { return p; }
-    void setMinimised (bool) override {}
-    bool isMinimised() const override { return false; }
-    void setFullScreen (bool) override {}
-    bool isFullScreen() const override { return false; }
-    void setIcon (const juce::Image&) override {}
-    bool contains (juce::Point<int> p, bool) const override
-    {
-        return component.getLocalBounds().contains (p);
-    }
-    OptionalBorderSize getFrameSizeIfPresent() const override { return {}; }
-    juce::BorderSize<int> getFrameSize() const override { return {}; }
-    bool setAlwaysOnTop (bool) override { return false; }
-    void toFront (bool) override {}
-    void toBehind (juce::ComponentPeer*) override {}
-    bool isFocused() const override { return false; }
-    void grabFocus() override {}
-    void textInputRequired (juce::Point<int>, juce::TextInputTarget&) override {}
-    void repaint (const juce::Rectangle<int>&) override {}
-    void performAnyPendingRepaintsNow() override {}
-    void setAlpha (float) override {}
-    juce::StringArray getAvailableRenderingEngines() override { return {}; }
-};
+using varnelle::test::FakePeer;
 
 // A parent "window" on the desktop through the fake peer, with room beside the knob.
 class MouseStage : public juce::Component
