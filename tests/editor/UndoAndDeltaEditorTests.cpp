@@ -71,6 +71,13 @@ TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
         press (*editor, 'z', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier));
     EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
 
+    // So is each key press on a knob.
+    const int stepsBeforeKey = processor.getEditHistory().getNumUndoSteps();
+    auto& release = editor->getBandKnob (2, Editor::KnobRow::release);
+    EXPECT_TRUE (release.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));
+    EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), stepsBeforeKey + 1);
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Band 3 Release");
+
     // Band buttons and the factory reset are steps too.
     varnelle::test::clickButton (*editor->getBandButton (3));
     EXPECT_EQ (processor.getEditHistory().getUndoName(), "Band 4 Bypass");
