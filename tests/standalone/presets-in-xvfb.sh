@@ -2,9 +2,11 @@
 # Drives the preset controls of the Standalone app on a virtual X display, the way a person
 # would: picks the second preset from the preset box, adds a preset behind the app's back and
 # uses "Refresh List", then "Save Preset..." (which overwrites the selected preset without a
-# dialog). Checks that the app keeps running, that the refreshed list shows the new preset and
-# that the saved file holds exactly the state of the preset that was picked. Screenshots of
-# every step go to ARTIFACT_DIR.
+# dialog). Then the keys of the window: D shows "Listening to the Change" in the top bar and
+# takes it away again, Ctrl+Z undoes the preset load and Ctrl+Y redoes it (each checked by
+# saving again). Checks that the app keeps running, that the refreshed list shows the new
+# preset and that the saved file holds exactly the state the window has. Screenshots of every
+# step go to ARTIFACT_DIR.
 #
 # usage: presets-in-xvfb.sh STANDALONE_BINARY ARTIFACT_DIR [VARNELLE_RENDER]
 # VARNELLE_RENDER defaults to tools/varnelle-render of the Standalone's build folder.
@@ -81,6 +83,7 @@ make_preset() { # NAME SETTING...
     cp "$presets/$name.varnellepreset" "$scratch/expected/$name.varnellepreset"
 }
 
+"$render" --save-state "$scratch/expected/defaults.state" >/dev/null
 make_preset Alpha band1_gain=-6
 make_preset Bravo band1_gain=-12 band3_gain=-3
 cmp -s "$presets/Alpha.varnellepreset" "$presets/Bravo.varnellepreset" && fail "the two presets are identical"
@@ -229,10 +232,11 @@ shot "bravo-loaded"
 make_preset Charlie band2_gain=-4
 printf 'overwritten behind the app' >"$presets/Bravo.varnellepreset"
 
-# 3. "..." -> "Refresh List", the menu's last entry.
+# 3. "..." -> "Refresh List", above "Listen to the Change", "Redo" (disabled: nothing to
+#    redo) and "Undo Load Preset 'Bravo'"; the keys wrap from the top to the last entry.
 popup="$(open_popup "$menuButtonX" "$menuButtonY")"
 shot "preset-menu"
-keys Up
+keys Up Up Up
 shot "refresh-highlighted"
 choose_highlighted
 sleep 0.3
@@ -270,6 +274,51 @@ if [ -z "$saved" ]; then
     fail "the saved Bravo differs from the state it was loaded from (preset not applied?)"
 fi
 log "Save Preset... wrote exactly Bravo's state"
+
+# 5. The window's keys, with the keyboard focus on the window (a click on its left margin).
+xdotool mousemove "$((editorX + 2))" "$((editorY + 500))" click 1
+sleep 0.5
+
+# A point of the indicator above its text, from the top-bar layout: it spans 418..568 x 10..30.
+indicator_colour() {
+    import -window root -crop "1x1+$((editorX + 493))+$((editorY + 12))" -depth 8 txt:- | tail -n 1 |
+        grep -o '#[0-9A-Fa-f]\{6\}'
+}
+before_d="$(indicator_colour)"
+keys d
+sleep 0.5
+shot "listening-to-the-change"
+[ "$(indicator_colour)" = "#F2A33A" ] || fail "D did not show \"Listening to the Change\" (pixel $(indicator_colour))"
+keys d
+sleep 0.5
+[ "$(indicator_colour)" = "$before_d" ] || fail "a second D did not take the indicator away"
+log "D switches \"Listening to the Change\" on and off"
+
+# Saves over the selected preset and waits for EXPECTED's bytes in it.
+save_and_expect() { # EXPECTED WHAT
+    popup="$(open_popup "$menuButtonX" "$menuButtonY")"
+    keys Down
+    choose_highlighted
+    for _ in $(seq 1 50); do
+        cmp -s "$presets/Bravo.varnellepreset" "$1" && return 0
+        sleep 0.1
+    done
+    fail "$2"
+}
+
+xdotool mousemove "$((editorX + 2))" "$((editorY + 500))" click 1
+sleep 0.3
+keys ctrl+z
+sleep 0.3
+save_and_expect "$scratch/expected/defaults.state" "Ctrl+Z did not undo the preset load"
+shot "undone"
+xdotool mousemove "$((editorX + 2))" "$((editorY + 500))" click 1
+sleep 0.3
+keys ctrl+y
+sleep 0.3
+save_and_expect "$scratch/expected/Bravo.varnellepreset" "Ctrl+Y did not redo the preset load"
+shot "redone"
+log "Ctrl+Z and Ctrl+Y undo and redo the preset load"
 
 cmp -s "$presets/Alpha.varnellepreset" "$scratch/expected/Alpha.varnellepreset" || fail "Alpha changed"
 cmp -s "$presets/Charlie.varnellepreset" "$scratch/expected/Charlie.varnellepreset" || fail "Charlie changed"
