@@ -4,6 +4,7 @@
 #include "HostJuceExtras.h"
 #include "LibraryInspection.h"
 #include "XErrorHandling.h"
+#include "XKeyboard.h"
 
 #include <algorithm>
 #include <atomic>
@@ -509,6 +510,7 @@ void PluginChecker::runAll()
     checkStateFromBackgroundThread();
     checkEditor (false);
     checkEditor (true);
+    checkEditorKeys();
     checkNoAllocationOnAudioThread();
     checkLoadUnload();
 }
@@ -1471,6 +1473,117 @@ void PluginChecker::checkEditor (bool whileProcessing)
     detail << ")";
 
     report.add (tag(), title + detail, problems);
+}
+
+// The window's own keys, typed into the plug-in's window through the X server: "Listen to the
+// Change" (D) is heard by the host as exactly silent output while every band is at 0 dB; a key
+// edit (Tab to a control, Up) is undone by Ctrl+Z and, in an editor opened afterwards, redone by
+// Ctrl+Y. Each editor is closed with the history and the listening in use.
+void PluginChecker::checkEditorKeys()
+{
+    const juce::String title = "window keys: D makes the output the change (exactly silent with every band "
+                               "at 0 dB); Ctrl+Z undoes a key edit, Ctrl+Y redoes it in a reopened editor";
+    if (const auto reason = whyNoEditor(); reason.isNotEmpty())
+    {
+        report.skip (tag(), title, reason);
+        return;
+    }
+    if (!settings.realWindows)
+    {
+        report.skip (tag(), title, "keys need a window on a display");
+        return;
+    }
+
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 512, error);
+    if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+
+    // The host's view of the parameters; an LV2 host takes the UI's changes in while it
+    // processes, so a few blocks run first.
+    const auto values = [&]
+    {
+        processThrough (*instance, Signal (2, std::vector<float> (2048, 0.0f)), fixedBlocks (512), 512);
+        std::vector<float> result;
+        for (auto* parameter : instance->getParameters())
+            result.push_back (parameter->getValue());
+        return result;
+    };
+    // Whether a stretch of noise comes out exactly silent past the first `settle` samples.
+    const auto outputIsSilent = [&] (int settle)
+    {
+        const auto input = makeTestSignal (2, 16384, 48000.0, settings.seed + 20);
+        const auto output = processThrough (*instance, input, fixedBlocks (512), 512);
+        for (const auto& channel : output)
+            for (size_t i = (size_t)settle; i < channel.size(); ++i)
+                if (channel[i] != 0.0f)
+                    return false;
+        return true;
+    };
+    const auto openEditor = [&]
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
+        if (editor != nullptr)
+        {
+            editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+            editor->setVisible (true);
+            installCountingXErrorHandler();
+            pump (300);
+        }
+        return editor;
+    };
+    const auto type = [&] (juce::AudioProcessorEditor& editor, const juce::StringArray& keys)
+    {
+        auto* peer = editor.getPeer();
+        if (peer == nullptr ||
+            !typeIntoPluginWindow ((unsigned long)(juce::pointer_sized_int)peer->getNativeHandle(), 2, 500,
+                                   keys, error))
+            problems.addIfNotAlreadyThere ("could not type into the window: " +
+                                           (peer == nullptr ? "no window" : error));
+        pump (250);
+    };
+
+    if (outputIsSilent (4096))
+        problems.add ("the output is silent before D was pressed");
+
+    const auto atStart = values();
+    std::vector<float> edited;
+    if (auto editor = openEditor(); editor != nullptr)
+    {
+        type (*editor, {"d"});
+        if (!outputIsSilent (4096))
+            problems.add ("after D the output is not exactly silent with every band at 0 dB");
+
+        type (*editor, {"Tab", "Tab", "Tab", "Tab", "Tab", "Up"});
+        edited = values();
+        if (edited == atStart)
+            problems.add ("Tab and Up changed no parameter");
+        type (*editor, {"ctrl+z"});
+        if (values() != atStart)
+            problems.add ("Ctrl+Z did not undo the key edit");
+        closeEditor (std::move (editor), !plugin.isVst3());
+    }
+    else
+    {
+        problems.add ("no editor");
+    }
+
+    if (auto editor = openEditor(); editor != nullptr && problems.isEmpty())
+    {
+        type (*editor, {"ctrl+y"});
+        if (values() != edited)
+            problems.add ("Ctrl+Y in a reopened editor did not redo the key edit");
+        type (*editor, {"d"});
+        if (outputIsSilent (4096))
+            problems.add ("a second D did not bring the sound back");
+        closeEditor (std::move (editor), !plugin.isVst3());
+    }
+
+    report.add (tag(), title, problems);
 }
 
 void PluginChecker::checkNoAllocationOnAudioThread()

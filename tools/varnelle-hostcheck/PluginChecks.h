@@ -88,6 +88,7 @@ private:
     /** Empty if this plug-in's editor may and can be opened here, else why not. */
     juce::String whyNoEditor() const;
     void checkEditor (bool whileProcessing);
+    void checkEditorKeys();
     void checkNoAllocationOnAudioThread();
     void checkLoadUnload();
 
