@@ -16,15 +16,11 @@ constexpr int second = 48000;
 constexpr int segment = 2 * second; // the material holds two segments, loud then quiet or back
 constexpr int latency = 2048;
 
-double gainOf (double db)
-{
-    return std::pow (10.0, db / 20.0);
-}
-
 /** Sines at `frequencies` (whole hertz) with fixed random phases, `rmsDb` together. */
 std::vector<float> makeTones (const std::vector<double>& frequencies, double rmsDb, int numSamples)
 {
-    const auto amplitude = gainOf (rmsDb) * std::sqrt (2.0 / (double)frequencies.size());
+    const auto amplitude =
+        juce::Decibels::decibelsToGain (rmsDb) * std::sqrt (2.0 / (double)frequencies.size());
     juce::Random random (7);
     std::vector<double> sum ((size_t)numSamples, 0.0);
     for (const auto f : frequencies)
@@ -48,27 +44,29 @@ std::vector<double> hertzFromTo (double from, double to, double step)
     return frequencies;
 }
 
-std::vector<float> concatenate (std::vector<float> a, const std::vector<float>& b)
+/** `earlier` (segment 0) then `later` (segment 1), plus `under` (the whole length) if given. */
+std::vector<float> segments (std::vector<float> earlier, const std::vector<float>& later,
+                             const std::vector<float>& under = {})
 {
-    a.insert (a.end(), b.begin(), b.end());
-    return a;
+    earlier.insert (earlier.end(), later.begin(), later.end());
+    for (size_t i = 0; i < under.size(); ++i)
+        earlier[i] += under[i];
+    return earlier;
 }
 
-std::vector<float> mix (std::vector<float> a, const std::vector<float>& b)
+/** Pink noise at -30 dBFS RMS: the rest of a mix, under the material of each job. */
+std::vector<float> makeBed()
 {
-    for (size_t i = 0; i < a.size(); ++i)
-        a[i] += b[i];
-    return a;
-}
-
-/** Pink noise at `rmsDb`, the bed that stands for the rest of a mix. */
-std::vector<float> makeBed (double rmsDb, int numSamples)
-{
-    auto bed = varnelle::test::makePinkNoise (numSamples, 1.0f, 3);
-    const auto scale = gainOf (rmsDb - varnelle::test::rmsDb (bed, 0, numSamples));
+    auto bed = varnelle::test::makePinkNoise (2 * segment, 1.0f, 3);
+    const auto gain = juce::Decibels::decibelsToGain (-30.0 - varnelle::test::rmsDb (bed, 0, 2 * segment));
     for (auto& s : bed)
-        s = (float)(s * scale);
+        s = (float)(s * gain);
     return bed;
+}
+
+std::vector<float> sine (double hertz, float amplitude, int numSamples = segment)
+{
+    return varnelle::test::makeSine (hertz, sampleRate, numSamples, amplitude);
 }
 
 /** The summed level of the tones at `frequencies` (whole hertz, so orthogonal over a second) in
@@ -91,27 +89,21 @@ double tonesDb (const std::vector<float>& signal, int segmentIndex, const std::v
     return 10.0 * std::log10 (meanSquare + 1.0e-30);
 }
 
-/** `input` through a fresh mono processor at 48 kHz with factory preset `index` loaded, the
-    latency removed so that the output lines up with the input. */
-std::vector<float> renderWithFactoryPreset (int index, const std::vector<float>& input)
+/** How far each segment's tones at `frequencies` move, in dB, when `input` goes through a fresh
+    mono processor at 48 kHz with factory preset `index` loaded (latency removed). */
+std::array<double, 2> changeDb (int index, const std::vector<float>& input,
+                                const std::vector<double>& frequencies)
 {
     auto processor = varnelle::test::makePreparedProcessor (1, sampleRate);
-    PresetManager manager (*processor);
-    EXPECT_TRUE (manager.loadFactoryPreset (index));
+    EXPECT_TRUE (PresetManager (*processor).loadFactoryPreset (index));
 
     std::vector<std::vector<float>> audio{input};
     audio[0].resize (input.size() + latency, 0.0f);
     varnelle::test::processInBlocks (*processor, audio, {512});
-    return {audio[0].begin() + latency, audio[0].end()};
-}
+    audio[0].erase (audio[0].begin(), audio[0].begin() + latency);
 
-/** How far each segment's tones at `frequencies` moved, in dB (output minus input). */
-std::array<double, 2> changeDb (int presetIndex, const std::vector<float>& input,
-                                const std::vector<double>& frequencies)
-{
-    const auto output = renderWithFactoryPreset (presetIndex, input);
-    return {tonesDb (output, 0, frequencies) - tonesDb (input, 0, frequencies),
-            tonesDb (output, 1, frequencies) - tonesDb (input, 1, frequencies)};
+    return {tonesDb (audio[0], 0, frequencies) - tonesDb (input, 0, frequencies),
+            tonesDb (audio[0], 1, frequencies) - tonesDb (input, 1, frequencies)};
 }
 
 std::vector<float> parameterValues (juce::AudioProcessor& processor)
@@ -164,15 +156,12 @@ TEST (FactoryPresets, EachLoadsFullyFromAnyStateAndRoundTripsThroughTheStateBloc
 }
 
 // Each preset on material that shows its job: segment 0 then segment 1, 2 s each, measured
-// after half a second of each has passed.
+// after half a second of each. The rest of the signal (a 1 kHz tone) stays as it was.
 
 TEST (FactoryPresets, TameHarshPeaksLowersALoud4kHzResonanceOnly)
 {
-    const auto resonance = concatenate (varnelle::test::makeSine (4000.0, sampleRate, segment, 0.25f),
-                                        varnelle::test::makeSine (4000.0, sampleRate, segment, 0.008f));
-    const auto input = mix (makeBed (-30.0, 2 * segment), resonance);
-
-    const auto change = changeDb (0, input, {4000.0});
+    const auto change =
+        changeDb (0, segments (sine (4000.0, 0.25f), sine (4000.0, 0.008f), makeBed()), {4000.0});
     EXPECT_LT (change[0], -4.0);       // loud (-12 dBFS peak)
     EXPECT_NEAR (change[1], 0.0, 0.3); // quiet (-42 dBFS peak)
 }
@@ -180,21 +169,17 @@ TEST (FactoryPresets, TameHarshPeaksLowersALoud4kHzResonanceOnly)
 TEST (FactoryPresets, ClearLowMidBuildUpLowersOnlyABuildUp)
 {
     const auto lowMid = hertzFromTo (250.0, 400.0, 5.0);
-    const auto bed = makeBed (-30.0, 2 * segment);
-    const auto input =
-        mix (bed, concatenate (std::vector<float> ((size_t)segment), makeTones (lowMid, -18.0, segment)));
-
-    const auto change = changeDb (1, input, lowMid);
+    const auto change = changeDb (
+        1, segments (std::vector<float> (segment), makeTones (lowMid, -18.0, segment), makeBed()), lowMid);
     EXPECT_NEAR (change[0], 0.0, 0.3); // the bed alone
-    EXPECT_LT (change[1], -3.0);       // the bed with a build-up 12 dB above it
+    EXPECT_LT (change[1], -3.0);       // the bed with a build-up well above it
 }
 
 TEST (FactoryPresets, LiftQuietAirRaisesQuietHighDetailOnly)
 {
     const auto air = hertzFromTo (9000.0, 14000.0, 20.0);
-    const auto detail = concatenate (makeTones (air, -50.0, segment), makeTones (air, -20.0, segment));
-    const auto input = mix (varnelle::test::makeSine (1000.0, sampleRate, 2 * segment, 0.1f), detail);
-
+    const auto input = segments (makeTones (air, -50.0, segment), makeTones (air, -20.0, segment),
+                                 sine (1000.0, 0.1f, 2 * segment));
     const auto change = changeDb (2, input, air);
     EXPECT_GT (change[0], 3.0);        // quiet (-50 dBFS)
     EXPECT_NEAR (change[1], 0.0, 0.3); // loud (-20 dBFS)
@@ -203,12 +188,10 @@ TEST (FactoryPresets, LiftQuietAirRaisesQuietHighDetailOnly)
 
 TEST (FactoryPresets, SoftenSibilanceLowersLoudSibilanceOnly)
 {
-    const auto sibilance = hertzFromTo (5000.0, 9000.0, 20.0);
-    const auto esses =
-        concatenate (makeTones (sibilance, -18.0, segment), makeTones (sibilance, -42.0, segment));
-    const auto input = mix (varnelle::test::makeSine (1000.0, sampleRate, 2 * segment, 0.1f), esses);
-
-    const auto change = changeDb (3, input, sibilance);
+    const auto esses = hertzFromTo (5000.0, 9000.0, 20.0);
+    const auto input = segments (makeTones (esses, -18.0, segment), makeTones (esses, -42.0, segment),
+                                 sine (1000.0, 0.1f, 2 * segment));
+    const auto change = changeDb (3, input, esses);
     EXPECT_LT (change[0], -5.0);       // loud (-18 dBFS)
     EXPECT_NEAR (change[1], 0.0, 0.3); // quiet (-42 dBFS)
     EXPECT_NEAR (changeDb (3, input, {1000.0})[0], 0.0, 0.1);
@@ -216,10 +199,7 @@ TEST (FactoryPresets, SoftenSibilanceLowersLoudSibilanceOnly)
 
 TEST (FactoryPresets, SteadyLowEndNarrowsTheSwingBetweenLoudAndQuietBass)
 {
-    const auto bass = concatenate (varnelle::test::makeSine (70.0, sampleRate, segment, 0.4f),
-                                   varnelle::test::makeSine (70.0, sampleRate, segment, 0.025f));
-    const auto input = mix (varnelle::test::makeSine (1000.0, sampleRate, 2 * segment, 0.1f), bass);
-
+    const auto input = segments (sine (70.0, 0.4f), sine (70.0, 0.025f), sine (1000.0, 0.1f, 2 * segment));
     const auto change = changeDb (4, input, {70.0});
     EXPECT_LT (change[0], -3.0); // loud (-8 dBFS peak)
     EXPECT_GT (change[1], 2.0);  // quiet (-32 dBFS peak)
