@@ -1,5 +1,5 @@
-# Resources compiled into the plug-in: the banner artwork, and the maker's web site that the
-# update check and the banner's support link talk to.
+# Resources compiled into the plug-in: the banner artwork, the factory presets, and the maker's
+# web site that the update check and the banner's support link talk to.
 
 # --- Banner artwork -------------------------------------------------------------------------
 # The file name is fixed: JUCE derives the resource name from it, and the editor finds the
@@ -15,6 +15,22 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VARNELLE_BANNE
 
 # PUBLIC so that everything reusing the plug-in's code (tests, tools) also sees BinaryData.h.
 target_link_libraries(Varnelle PUBLIC VarnelleBinaryData)
+
+# --- Factory presets ------------------------------------------------------------------------
+# State blocks written by resources/presets/make-presets.sh, in their own namespace so that the
+# banner's resource list stays the banner alone. PresetManager names and orders them.
+set(VARNELLE_FACTORY_PRESETS
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/presets/TameHarshPeaks.varnellepreset"
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/presets/ClearLowMidBuildUp.varnellepreset"
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/presets/LiftQuietAir.varnellepreset"
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/presets/SoftenSibilance.varnellepreset"
+    "${CMAKE_CURRENT_SOURCE_DIR}/resources/presets/SteadyLowEnd.varnellepreset")
+
+juce_add_binary_data(VarnelleFactoryPresets HEADER_NAME FactoryPresetData.h NAMESPACE FactoryPresetData
+    SOURCES ${VARNELLE_FACTORY_PRESETS})
+set_target_properties(VarnelleFactoryPresets PROPERTIES POSITION_INDEPENDENT_CODE ON)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VARNELLE_FACTORY_PRESETS})
+target_link_libraries(Varnelle PUBLIC VarnelleFactoryPresets)
 
 # --- Maker's web site -----------------------------------------------------------------------
 # Base URL of the product feed ("/products.json") and the support page ("/support/varnelle/").

@@ -2,7 +2,10 @@
 
 #include "engine/StatePersistence.h"
 
+#include <FactoryPresetData.h>
+
 #include <algorithm>
+#include <array>
 
 #if JUCE_LINUX || JUCE_MAC || JUCE_BSD
 #include <sys/stat.h>
@@ -29,6 +32,32 @@ bool isRegularFile (const juce::File& file)
 #else
     return file.existsAsFile();
 #endif
+}
+
+struct FactoryPreset
+{
+    const char* name;
+    const char* stateBlock; // as getStateInformation writes it
+    int sizeInBytes;
+};
+
+// Written by resources/presets/make-presets.sh; the order is the menu's.
+const std::array<FactoryPreset, PresetManager::numFactoryPresets> factoryPresets{{
+    {"Tame Harsh Peaks", FactoryPresetData::TameHarshPeaks_varnellepreset,
+     FactoryPresetData::TameHarshPeaks_varnellepresetSize},
+    {"Clear Low-Mid Build-Up", FactoryPresetData::ClearLowMidBuildUp_varnellepreset,
+     FactoryPresetData::ClearLowMidBuildUp_varnellepresetSize},
+    {"Lift Quiet Air", FactoryPresetData::LiftQuietAir_varnellepreset,
+     FactoryPresetData::LiftQuietAir_varnellepresetSize},
+    {"Soften Sibilance", FactoryPresetData::SoftenSibilance_varnellepreset,
+     FactoryPresetData::SoftenSibilance_varnellepresetSize},
+    {"Steady Low End", FactoryPresetData::SteadyLowEnd_varnellepreset,
+     FactoryPresetData::SteadyLowEnd_varnellepresetSize},
+}};
+
+bool isFactoryPresetIndex (int index)
+{
+    return index >= 0 && index < PresetManager::numFactoryPresets;
 }
 
 juce::File& defaultFolderOverride()
@@ -259,6 +288,21 @@ void PresetManager::resetToFactoryDefaults()
             ranged->endChangeGesture();
         }
     }
+}
+
+juce::String PresetManager::getFactoryPresetName (int index)
+{
+    return isFactoryPresetIndex (index) ? juce::String (factoryPresets[(size_t)index].name) : juce::String();
+}
+
+bool PresetManager::loadFactoryPreset (int index)
+{
+    if (!isFactoryPresetIndex (index))
+        return false;
+
+    // The restore a user preset takes: not the host's, which would end the undo history.
+    const auto& preset = factoryPresets[(size_t)index];
+    return restoreStateBlock (processor.parameters, preset.stateBlock, preset.sizeInBytes);
 }
 
 } // namespace varnelle::editor

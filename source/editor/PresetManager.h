@@ -119,6 +119,18 @@ public:
         each inside its own host change gesture. */
     void resetToFactoryDefaults();
 
+    /** The presets compiled into the plug-in, in menu order. */
+    static constexpr int numFactoryPresets = 5;
+
+    /** "Tame Harsh Peaks" and so on, without the "Factory: " of the menu; empty when `index`
+        is out of range. */
+    static juce::String getFactoryPresetName (int index);
+
+    /** Restores factory preset `index`'s state block the way loadPreset restores a file's.
+        Every parameter is set, so the result does not depend on the state before. False
+        (nothing changed) when `index` is out of range. */
+    bool loadFactoryPreset (int index);
+
     VarnelleAudioProcessor& getProcessor() noexcept { return processor; }
 
 private:

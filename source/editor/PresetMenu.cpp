@@ -63,6 +63,14 @@ void JucePresetUi::revealFolder (const juce::File& folder)
 }
 
 //==============================================================================
+namespace
+{
+juce::String factoryPresetItemText (int index)
+{
+    return "Factory: " + PresetManager::getFactoryPresetName (index);
+}
+} // namespace
+
 const juce::String PresetMenu::factoryItemText{"Factory: Reset"};
 const juce::String PresetMenu::selectedPathKey{"selectedPresetPath"};
 const juce::String PresetMenu::itemPathKeyPrefix{"presetPath_"};
@@ -136,15 +144,22 @@ void PresetMenu::refreshPresetList()
 {
     auto& properties = box.getProperties();
     const auto remembered = getSelectedPresetPath();
+    const auto shownFactoryPreset = getFactoryPresetIndex (box.getSelectedId());
 
     box.clear (juce::dontSendNotification);
     box.addItem (factoryItemText, factoryItemId);
+
+    for (int i = 0; i < PresetManager::numFactoryPresets; ++i)
+        box.addItem (factoryPresetItemText (i), firstFactoryPresetId + i);
 
     int match = 0;
     int id = factoryItemId + 1;
 
     for (const auto& file : manager.listPresetFiles())
     {
+        if (id >= firstFactoryPresetId)
+            break; // a folder this full lists its first presets only; IDs must stay unique
+
         const auto path = file.getFullPathName();
         box.addItem (PresetManager::getPresetName (file), id);
         properties.set (itemPathKeyPrefix + juce::String (id), path);
@@ -154,6 +169,9 @@ void PresetMenu::refreshPresetList()
 
         ++id;
     }
+
+    if (match == 0 && remembered.isEmpty() && shownFactoryPreset >= 0)
+        match = firstFactoryPresetId + shownFactoryPreset;
 
     box.setSelectedId (match, juce::dontSendNotification);
 
@@ -168,7 +186,7 @@ juce::File PresetMenu::getSelectedPresetFile() const
 {
     const auto id = box.getSelectedId();
 
-    if (id > factoryItemId)
+    if (id > factoryItemId && id < firstFactoryPresetId)
     {
         const auto path = box.getProperties()[itemPathKeyPrefix + juce::String (id)].toString();
 
@@ -184,6 +202,12 @@ void PresetMenu::loadSelectedPreset()
     if (box.getSelectedId() <= factoryItemId)
     {
         resetToFactory();
+        return;
+    }
+
+    if (const auto index = getFactoryPresetIndex (box.getSelectedId()); index >= 0)
+    {
+        loadFactoryPreset (index);
         return;
     }
 
@@ -224,13 +248,35 @@ void PresetMenu::resetToFactory()
     owner.repaint();
 }
 
+int PresetMenu::getFactoryPresetIndex (int itemId)
+{
+    const auto index = itemId - firstFactoryPresetId;
+    return index >= 0 && index < PresetManager::numFactoryPresets ? index : -1;
+}
+
+void PresetMenu::loadFactoryPreset (int index)
+{
+    if (index < 0 || index >= PresetManager::numFactoryPresets)
+        return;
+
+    {
+        const EditHistory::ScopedStep step (processor.getEditHistory(),
+                                            "Load Preset '" + factoryPresetItemText (index) + "'");
+        manager.loadFactoryPreset (index);
+    }
+    setSelectedPresetPath ({});
+    box.setSelectedId (firstFactoryPresetId + index, juce::dontSendNotification);
+    owner.repaint();
+}
+
 juce::PopupMenu PresetMenu::buildPresetMenu() const
 {
     auto& history = processor.getEditHistory();
     const auto undoName = history.getUndoName();
     const auto redoName = history.getRedoName();
 
-    const auto presetSelected = box.getSelectedId() > factoryItemId;
+    const auto id = box.getSelectedId();
+    const auto presetSelected = id > factoryItemId && id < firstFactoryPresetId;
 
     juce::PopupMenu menu;
     menu.addSectionHeader ("Preset");
@@ -311,6 +357,9 @@ void PresetMenu::handlePresetMenuResult (int itemId)
 
 juce::String PresetMenu::getProposedNameForSaving() const
 {
+    if (const auto index = getFactoryPresetIndex (box.getSelectedId()); index >= 0)
+        return PresetManager::proposeNameForSaving (PresetManager::getFactoryPresetName (index));
+
     return PresetManager::proposeNameForSaving (box.getText());
 }
 

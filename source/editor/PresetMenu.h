@@ -78,8 +78,12 @@ public:
     save-as, rename, delete, open-folder and refresh commands.
 
     The box's component properties carry the preset state: "selectedPresetPath" (the file last
-    loaded, saved or renamed to; empty for the factory entry) and "presetPath_<id>" (the file
-    behind item <id>, for ids 2 and up). Nothing of it is saved with the plug-in state.
+    loaded, saved or renamed to; empty for the factory entries) and "presetPath_<id>" (the file
+    behind item <id>, for ids from 2 up to below firstFactoryPresetId). Nothing of it is saved
+    with the plug-in state.
+
+    The factory presets follow "Factory: Reset" in the box as "Factory: <name>", with item IDs
+    from firstFactoryPresetId; they cannot be saved over, renamed or deleted.
 
     `owner` is the component these controls belong to (the editor); it is repainted after a
     load and is the associated component of the confirmations. Every pending menu, dialog or
@@ -105,6 +109,8 @@ public:
     };
 
     static constexpr int factoryItemId = 1;
+    /** Factory preset i is item firstFactoryPresetId + i; user presets are never listed there. */
+    static constexpr int firstFactoryPresetId = 10000;
     static const juce::String factoryItemText;   // "Factory: Reset"
     static const juce::String selectedPathKey;   // "selectedPresetPath"
     static const juce::String itemPathKeyPrefix; // "presetPath_"
@@ -127,18 +133,27 @@ public:
     /** The file behind the selected item, or a default file for the factory entry or none. */
     juce::File getSelectedPresetFile() const;
 
-    /** The box's change action: loads the picked preset, or resets to the factory values. Only
-        a file that exists but cannot be read (showLoadFailure) and a file too large to be a
-        preset (showNotAPreset) are reported; a vanished file or bytes that are no state block
-        (an empty file too) change nothing and show nothing. */
+    /** The box's change action: loads the picked preset (a factory preset by loadFactoryPreset),
+        or resets to the factory values. Only a file that exists but cannot be read
+        (showLoadFailure) and a file too large to be a preset (showNotAPreset) are reported; a
+        vanished file or bytes that are no state block (an empty file too) change nothing and
+        show nothing. */
     void loadSelectedPreset();
+
+    /** Loads factory preset `index` (PresetManager order) as one undo step, "Load Preset
+        'Factory: <name>'", and shows it in the box: the one call every factory preset load
+        makes. An index out of range does nothing. */
+    void loadFactoryPreset (int index);
+
+    /** The factory preset that item `itemId` stands for, or -1. */
+    static int getFactoryPresetIndex (int itemId);
 
     /** The button's click action: shows the menu of buildPresetMenu at the button. */
     void showPresetMenu();
 
-    /** The "..." menu; "Rename..." and "Delete" are enabled only while a preset is selected.
-        After the preset entries: "Undo <step>" and "Redo <step>" (disabled when there is
-        nothing to undo or redo) and "Listen to the Change", ticked while on. */
+    /** The "..." menu; "Rename..." and "Delete" are enabled only while a user preset is
+        selected. After the preset entries: "Undo <step>" and "Redo <step>" (disabled when there
+        is nothing to undo or redo) and "Listen to the Change", ticked while on. */
     juce::PopupMenu buildPresetMenu() const;
 
     /** Carries out a menu choice (MenuItemId); 0 and unknown IDs do nothing. */
@@ -154,7 +169,8 @@ public:
     void askForPresetName (const juce::String& title, const juce::String& proposed,
                            std::function<void (juce::String)> action);
 
-    /** The name the save dialog proposes for the box's current text. */
+    /** The name the save dialog proposes for the box's current text; for a factory preset its
+        name without "Factory: ", so that the save makes a new user preset. */
     juce::String getProposedNameForSaving() const;
 
     juce::String getSelectedPresetPath() const;

@@ -180,6 +180,12 @@ void setSomeParameters (VarnelleAudioProcessor& processor, float gainDb)
     varnelle::test::setParameter (processor, "band5_bypass", 1.0f);
 }
 
+/** What every box lists first: "Factory: Reset", then the factory presets (text#ID). */
+const juce::String fixedItems =
+    "Factory: Reset#1|Factory: Tame Harsh Peaks#10000|Factory: Clear Low-Mid Build-Up#10001|"
+    "Factory: Lift Quiet Air#10002|Factory: Soften Sibilance#10003|Factory: Steady Low End#10004";
+constexpr int numFixedItems = 1 + PresetManager::numFactoryPresets;
+
 juce::StringArray itemTexts (const juce::ComboBox& box)
 {
     juce::StringArray texts;
@@ -273,7 +279,7 @@ TEST_F (PresetTest, OverriddenDefaultFolderServesControlsBuiltWithoutAFolder)
     presets.setUpControls();
     PresetManager::overrideDefaultPresetFolder (previousDefault);
 
-    EXPECT_EQ (itemTexts (box).joinIntoString ("|"), "Factory: Reset#1|A#2");
+    EXPECT_EQ (itemTexts (box).joinIntoString ("|"), fixedItems + "|A#2");
     EXPECT_EQ (presets.getManager().getPresetFolder(), folder);
     EXPECT_NE (PresetManager::getDefaultPresetFolder(), folder);
 }
@@ -293,7 +299,7 @@ TEST_F (PresetTest, MissingFolderGivesABoxWithOnlyTheSelectedFactoryEntry)
     auto& o = openOwner();
 
     EXPECT_TRUE (folder.isDirectory());
-    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), "Factory: Reset#1");
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems);
     EXPECT_EQ (o.box.getSelectedId(), 1);
     EXPECT_EQ (o.box.getText(), "Factory: Reset");
     EXPECT_TRUE (o.box.getProperties().contains ("selectedPresetPath"));
@@ -307,13 +313,13 @@ TEST_F (PresetTest, FolderThatCannotBeCreatedListsNothingAndSavesNothing)
     auto& o = openOwner();
 
     EXPECT_FALSE (folder.exists());
-    EXPECT_EQ (o.box.getNumItems(), 1);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems);
 
     o.presets.handlePresetMenuResult (PresetMenu::saveAsItem);
     record->fireChooser (folder.getChildFile ("Mine.varnellepreset"));
 
     EXPECT_FALSE (folder.exists());
-    EXPECT_EQ (o.box.getNumItems(), 1);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems);
     EXPECT_EQ (o.box.getSelectedId(), 1);
     EXPECT_EQ (selectedPath(), "");
 }
@@ -350,7 +356,7 @@ TEST_F (PresetTest, RefreshFillsTheBoxAndItsPathProperties)
 
     auto& o = openOwner();
 
-    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), "Factory: Reset#1|A#2|b#3");
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems + "|A#2|b#3");
     const auto& properties = o.box.getProperties();
     EXPECT_EQ (properties["presetPath_2"].toString(), a.getFullPathName());
     EXPECT_EQ (properties["presetPath_3"].toString(), b.getFullPathName());
@@ -370,10 +376,10 @@ TEST_F (PresetTest, RefreshKeepsTheRememberedPresetSelectedWhileItIsListed)
 
     // A new file sorting first shifts the IDs; the remembered path still finds B.
     writePreset ("0 first.varnellepreset", stateOf (processor));
-    EXPECT_EQ (o.box.getNumItems(), 3); // nothing shows up before a refresh
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems + 2); // nothing shows up before a refresh
     o.presets.handlePresetMenuResult (PresetMenu::refreshListItem);
 
-    EXPECT_EQ (o.box.getNumItems(), 4);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems + 3);
     EXPECT_EQ (o.box.getText(), "B");
     EXPECT_EQ (o.box.getSelectedId(), 4);
     EXPECT_EQ (o.presets.getSelectedPresetFile(), b);
@@ -593,7 +599,7 @@ TEST_F (PresetTest, SavingUnderAnExistingNameTheDialogWarnedAboutReplacesItAndSe
     EXPECT_TRUE (record->replaceNames.isEmpty());
     EXPECT_EQ (fileBytes (a), stateOf (processor));
     EXPECT_EQ (o.box.getText(), "A");
-    EXPECT_EQ (o.box.getNumItems(), 3);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems + 2);
 }
 
 TEST_F (PresetTest, ReplacingAPresetTheDialogDidNotShowNeedsAConfirmation)
@@ -631,7 +637,7 @@ TEST_F (PresetTest, CancelledSaveDialogDoesNothing)
     record->fireChooser (folder.getChildFile ("   .varnellepreset")); // a blank name
 
     EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
-    EXPECT_EQ (o.box.getNumItems(), 2);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems + 1);
     EXPECT_EQ (o.box.getSelectedId(), 1);
     EXPECT_TRUE (record->replaceNames.isEmpty());
 }
@@ -812,7 +818,7 @@ TEST_F (PresetTest, RenameMovesTheFileAndSelectsTheNewName)
     const auto renamed = folder.getChildFile ("New.varnellepreset");
     EXPECT_FALSE (old.exists());
     EXPECT_EQ (fileBytes (renamed), state);
-    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), "Factory: Reset#1|New#2");
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems + "|New#2");
     EXPECT_EQ (o.box.getText(), "New");
     EXPECT_EQ (selectedPath(), renamed.getFullPathName());
     EXPECT_EQ (normalisedValues (processor), values);
@@ -857,7 +863,7 @@ TEST_F (PresetTest, RenameOntoAnotherPresetReplacesItOnlyWhenConfirmed)
     EXPECT_EQ (record->replaceNames.size(), 1);
     EXPECT_FALSE (old.exists());
     EXPECT_EQ (fileBytes (other), presetState (-2.0f));
-    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), "Factory: Reset#1|Other#2");
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems + "|Other#2");
     EXPECT_EQ (selectedPath(), other.getFullPathName());
 }
 
@@ -913,7 +919,100 @@ TEST_F (PresetTest, RenameAndDeleteWithTheFactoryEntryDoNothing)
 
     EXPECT_TRUE (record->chooserTitles.isEmpty());
     EXPECT_TRUE (record->deleteNames.isEmpty());
-    EXPECT_EQ (o.box.getNumItems(), 2);
+    EXPECT_EQ (o.box.getNumItems(), numFixedItems + 1);
+}
+
+//==============================================================================
+// The factory presets: listed after "Factory: Reset", loaded by one call, never written.
+
+juce::MemoryBlock factoryPresetState (int index)
+{
+    VarnelleAudioProcessor source;
+    PresetManager (source, {}).loadFactoryPreset (index);
+    return stateOf (source);
+}
+
+TEST_F (PresetTest, FactoryPresetsFollowTheResetEntryWithIdsNoUserPresetReaches)
+{
+    writePreset ("A.varnellepreset", stateOf (processor));
+    auto& o = openOwner();
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems + "|A#2");
+
+    // A folder with more presets than there are IDs below the factory ones lists what fits.
+    for (int i = 0; i < PresetMenu::firstFactoryPresetId; ++i)
+        ASSERT_TRUE (folder.getChildFile ("P" + juce::String (i).paddedLeft ('0', 5) + ".varnellepreset")
+                         .replaceWithText ("x"));
+    o.presets.refreshPresetList();
+
+    EXPECT_EQ (o.box.getNumItems(), PresetMenu::firstFactoryPresetId + PresetManager::numFactoryPresets - 1);
+    EXPECT_EQ (o.box.getItemText (o.box.getNumItems() - 1), "P09996");
+    EXPECT_EQ (o.box.getItemText (o.box.indexOfItemId (PresetMenu::firstFactoryPresetId)),
+               "Factory: Tame Harsh Peaks");
+}
+
+TEST_F (PresetTest, PickingAFactoryPresetLoadsItThroughOneCallAndKeepsItShown)
+{
+    writePreset ("A.varnellepreset", presetState (-1.0f));
+    auto& o = openOwner();
+    pick (2);
+
+    const auto before = stateOf (processor);
+    const auto steps = processor.getEditHistory().getNumUndoSteps();
+
+    pick (PresetMenu::firstFactoryPresetId + 3);
+    EXPECT_EQ (stateOf (processor), factoryPresetState (3));
+    EXPECT_EQ (o.box.getText(), "Factory: Soften Sibilance");
+    EXPECT_EQ (selectedPath(), "");
+    EXPECT_EQ (o.presets.getSelectedPresetFile(), juce::File());
+    EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), steps + 1);
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Load Preset 'Factory: Soften Sibilance'");
+    ASSERT_TRUE (processor.getEditHistory().undo());
+    EXPECT_EQ (stateOf (processor), before);
+    ASSERT_TRUE (processor.getEditHistory().redo());
+
+    o.presets.handlePresetMenuResult (PresetMenu::refreshListItem);
+    EXPECT_EQ (o.box.getSelectedId(), PresetMenu::firstFactoryPresetId + 3);
+
+    o.presets.loadFactoryPreset (0);
+    EXPECT_EQ (stateOf (processor), factoryPresetState (0));
+    EXPECT_EQ (o.box.getText(), "Factory: Tame Harsh Peaks");
+}
+
+TEST_F (PresetTest, FactoryPresetIsNeverRenamedDeletedOrSavedOver)
+{
+    const auto a = writePreset ("A.varnellepreset", presetState (-1.0f));
+    auto& o = openOwner();
+    pick (PresetMenu::firstFactoryPresetId);
+
+    for (juce::PopupMenu::MenuItemIterator it (o.presets.buildPresetMenu()); it.next();)
+    {
+        const auto& item = it.getItem();
+        if (item.itemID == 0)
+            continue;
+        EXPECT_EQ (item.isEnabled,
+                   item.itemID != PresetMenu::renameItem && item.itemID != PresetMenu::deleteItem)
+            << item.text;
+    }
+
+    o.presets.handlePresetMenuResult (PresetMenu::renameItem);
+    o.presets.handlePresetMenuResult (PresetMenu::deleteItem);
+    EXPECT_TRUE (record->chooserTitles.isEmpty());
+    EXPECT_TRUE (record->deleteNames.isEmpty());
+
+    // Save and Save As ask for a new name, without "Factory: ".
+    setSomeParameters (processor, -9.0f);
+    o.presets.handlePresetMenuResult (PresetMenu::saveAsItem);
+    o.presets.handlePresetMenuResult (PresetMenu::savePresetItem);
+    ASSERT_EQ (record->chooserTitles.joinIntoString ("|"), "Save Preset As|Save Preset");
+    EXPECT_EQ (record->chooserInitialFiles[1], folder.getChildFile ("Tame Harsh Peaks.varnellepreset"));
+
+    record->fireChooser (record->chooserInitialFiles[1]);
+    EXPECT_EQ (fileBytes (record->chooserInitialFiles[1]), stateOf (processor));
+    EXPECT_EQ (o.box.getText(), "Tame Harsh Peaks");
+    EXPECT_EQ (fileBytes (a), presetState (-1.0f));
+
+    pick (PresetMenu::firstFactoryPresetId);
+    EXPECT_EQ (stateOf (processor), factoryPresetState (0));
 }
 
 //==============================================================================
@@ -936,7 +1035,7 @@ TEST_F (PresetTest, DeleteAfterConfirmationRemovesTheFileAndShowsTheFactoryEntry
     record->fireDelete (true);
 
     EXPECT_FALSE (a.exists());
-    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), "Factory: Reset#1|B#2");
+    EXPECT_EQ (itemTexts (o.box).joinIntoString ("|"), fixedItems + "|B#2");
     EXPECT_EQ (o.box.getSelectedId(), 1);
     EXPECT_EQ (o.box.getText(), "Factory: Reset");
     EXPECT_EQ (selectedPath(), "");

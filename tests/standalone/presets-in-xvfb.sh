@@ -216,11 +216,11 @@ popup_height() {
 }
 
 # 1. Pick the second preset. The list opens with the shown entry ("Factory: Reset")
-#    highlighted; Alpha and Bravo follow.
+#    highlighted; the five factory presets, then Alpha and Bravo follow.
 popup="$(open_popup "$boxCentreX" "$boxCentreY")"
 heightBefore="$(popup_height "$popup")"
 shot "preset-list"
-keys Down Down
+keys Down Down Down Down Down Down Down
 shot "bravo-highlighted"
 choose_highlighted
 sleep 0.5
