@@ -17,6 +17,9 @@ VARNELLE_PACKAGES=(
     ardour sox lv2-dev sordi
 )
 
+# What scripts/package needs on top, and scripts/test for its packaging test.
+VARNELLE_PACKAGING_PACKAGES=(dpkg-dev help2man lintian)
+
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
         "$@"
