@@ -387,6 +387,8 @@ void SpectrogramComponent::ensureImageSizes()
                               juce::SoftwareImageType());
         image->clear (image->getBounds(), emptyHistoryColour);
         historyEnd = plot.getWidth();
+        columnsPushed = 0;
+        stretchedKey = {};
     }
 }
 
@@ -402,9 +404,9 @@ juce::Image SpectrogramComponent::getHistoryImage (bool afterGain) const
 // The shown history is the plot's width of columns ending at historyEnd, in images twice as
 // wide: a new column goes in at the end, and only when the end reaches the right edge is the
 // newer half moved back to the left, once per plot width of columns instead of every time.
-void SpectrogramComponent::pushToHistories (const float* before, const float* after)
+void SpectrogramComponent::pushColumns (const float* before, const float* after)
 {
-    if (!beforeImage.isValid() || !afterImage.isValid())
+    if (!beforeImage.isValid() || !afterImage.isValid() || before == nullptr || after == nullptr)
         return;
     const int width = beforeImage.getWidth() / 2;
     if (historyEnd >= 2 * width)
@@ -416,6 +418,7 @@ void SpectrogramComponent::pushToHistories (const float* before, const float* af
     writeSpectrumColumn (beforeImage, historyEnd, before);
     writeSpectrumColumn (afterImage, historyEnd, after);
     ++historyEnd;
+    ++columnsPushed;
 }
 
 void SpectrogramComponent::pushSpectrumColumn (juce::Image& image, const float* values)
@@ -481,7 +484,7 @@ bool SpectrogramComponent::pollForChanges()
     bool changed = bandsMovedAtLastPoll;
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
-        pushToHistories (before, after);
+        pushColumns (before, after);
         changed = true;
     }
     return changed;
@@ -589,12 +592,77 @@ SpectrogramComponent::Stripe SpectrogramComponent::getStripe (int bandIndex, con
     return {top, std::max (bottom - top, 1), getBandColour (bandIndex).withAlpha (alpha)};
 }
 
-// Each history column becomes a block of about timeZoom pixels (nearest neighbour, so columns
-// stay crisp). On an unscaled display the stretch is done here, row by row, with the band
-// stripes' tints laid over each row in the same pass, and the result copied to the screen
-// untransformed: JUCE's general resampling path and a blended fill per stripe cost several
-// times as much, and a display following audio draws this 30 times a second. Returns whether
-// the stripes are drawn.
+namespace
+{
+std::int64_t floorDivide (std::int64_t numerator, std::int64_t denominator) noexcept
+{
+    const auto quotient = numerator / denominator;
+    return quotient * denominator > numerator ? quotient - 1 : quotient;
+}
+
+// The stripes over plot row y (component coordinates), in drawing order, as one blend per
+// channel: c' = (c * keep + add) >> 8, rounded.
+struct RowTint
+{
+    std::uint32_t keep = 256, red = 128, green = 128, blue = 128;
+
+    juce::PixelRGB apply (juce::PixelRGB p) const noexcept
+    {
+        p.setARGB (255, (std::uint8_t) ((p.getRed() * keep + red) >> 8),
+                   (std::uint8_t) ((p.getGreen() * keep + green) >> 8),
+                   (std::uint8_t) ((p.getBlue() * keep + blue) >> 8));
+        return p;
+    }
+};
+
+template <typename Stripes>
+RowTint tintOfRow (const Stripes& stripes, int y) noexcept
+{
+    float keep = 1.0f, red = 0.0f, green = 0.0f, blue = 0.0f;
+    for (const auto& stripe : stripes)
+    {
+        if (y < stripe.top || y >= stripe.top + stripe.height)
+            continue;
+        const float a = stripe.colour.getFloatAlpha();
+        keep *= 1.0f - a;
+        red = red * (1.0f - a) + a * (float)stripe.colour.getRed();
+        green = green * (1.0f - a) + a * (float)stripe.colour.getGreen();
+        blue = blue * (1.0f - a) + a * (float)stripe.colour.getBlue();
+    }
+    const auto fixed = [] (float v) { return (std::uint32_t)std::lround (v * 256.0f); };
+    return {fixed (keep), fixed (red) + 128, fixed (green) + 128, fixed (blue) + 128};
+}
+
+// Pixels [from, to) of one stretched row: pixel x (three bytes) is history column columnOf[x],
+// tinted. Each pixel is written as four bytes, the fourth overwritten by the next pixel, the
+// last as three, into a buffer that stays in the cache.
+void stretchRow (std::uint8_t* __restrict row, const juce::PixelRGB* __restrict history,
+                 const int* __restrict columnOf, int from, int to, const RowTint& tint) noexcept
+{
+    int tintedColumn = -1;
+    std::uint32_t tinted = 0;
+    for (int x = from; x < to; ++x)
+    {
+        if (columnOf[x] != tintedColumn)
+        {
+            tintedColumn = columnOf[x];
+            const auto p = tint.apply (history[tintedColumn]);
+            std::memcpy (&tinted, &p, sizeof (p));
+        }
+        std::memcpy (row + 3 * x, &tinted, x + 1 < to ? 4 : 3);
+    }
+}
+} // namespace
+
+// Each history column becomes a block of timeZoom pixels, rounded so that a column keeps its
+// width while it scrolls: column a spans pixels floor(a * w / n) onwards of an endless strip,
+// and the plot shows the strip's last w pixels (the oldest column may be cut at the left).
+// On an unscaled screen the component draws that itself, the band stripes' tint laid over each
+// row in the same pass, into an image that it keeps: when columns arrive it moves the image by
+// their width and draws only the new pixels, then the image is copied to the screen
+// untransformed. JUCE's general resampling path and a blended fill per stripe cost several
+// times as much, and a display following audio draws this 30 times a second. At other scales
+// JUCE resamples the newest columns. Returns whether the stripes are drawn.
 bool SpectrogramComponent::drawHistory (juce::Graphics& g, const juce::Image& history,
                                         juce::Rectangle<int> plot,
                                         const std::array<Stripe, numBands>& stripes)
@@ -602,69 +670,61 @@ bool SpectrogramComponent::drawHistory (juce::Graphics& g, const juce::Image& hi
     const int w = history.getWidth() / 2;
     const int h = history.getHeight();
     const int n = clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, w);
-    const int first = historyEnd - n; // the oldest column shown
 
     const bool sameSize = w == plot.getWidth() && h == plot.getHeight();
     if (!sameSize || g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
     {
         g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
-        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(), first, 0, n, h,
-                     false);
+        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(), historyEnd - n, 0,
+                     n, h, false);
         return false;
     }
 
+    // The strip pixel where column a starts, and the storage position of the column under
+    // each plot pixel.
+    const std::int64_t end = columnsPushed;
+    const auto columnStart = [&] (std::int64_t a) { return floorDivide (a * w, n); };
+    const std::int64_t firstPixel = columnStart (end) - w;
+    sourceColumns.resize ((size_t)w);
+    for (int x = 0; x < w; ++x)
+    {
+        const auto column = floorDivide ((firstPixel + x + 1) * n - 1, w);
+        sourceColumns[(size_t)x] = juce::jlimit (0, 2 * w - 1, (int)(historyEnd - (end - column)));
+    }
+
+    // What the kept image shows; anything else but new columns means drawing it all again.
+    StretchedKey key{&history == &afterImage, w, h, n, {}};
+    for (size_t b = 0; b < stripes.size(); ++b)
+        key.stripes[b] = {(std::uint32_t)stripes[b].top, (std::uint32_t)stripes[b].height,
+                          stripes[b].colour.getARGB()};
+    int drawFrom = 0;
+    if (stretchedHistory.isValid() && stretchedHistory.getWidth() == w && stretchedHistory.getHeight() == h &&
+        key == stretchedKey && end >= stretchedEnd && end - stretchedEnd < n)
+    {
+        const auto moved = (int)(columnStart (end) - columnStart (stretchedEnd));
+        if (moved > 0)
+            stretchedHistory.moveImageSection (0, 0, moved, 0, w - moved, h);
+        drawFrom = w - moved;
+    }
     if (!stretchedHistory.isValid() || stretchedHistory.getWidth() != w || stretchedHistory.getHeight() != h)
         stretchedHistory = juce::Image (juce::Image::RGB, w, h, false, juce::SoftwareImageType());
-    sourceColumns.resize ((size_t)w);
-    tintedColumns.resize ((size_t)n);
-    for (int x = 0; x < w; ++x) // the shown column under each pixel's centre, 0 the oldest
-        sourceColumns[(size_t)x] = (int)(((std::int64_t)2 * x + 1) * n / (2 * (std::int64_t)w));
+    stretchedKey = key;
+    stretchedEnd = end;
 
-    // Only the rows the repaint needs.
-    const auto rows = g.getClipBounds().getIntersection (plot).translated (-plot.getX(), -plot.getY());
-    if (rows.isEmpty())
-        return true;
-
-    const juce::Image::BitmapData source (history, juce::Image::BitmapData::readOnly);
-    const juce::Image::BitmapData stretched (stretchedHistory, juce::Image::BitmapData::writeOnly);
-    jassert (source.pixelStride == (int)sizeof (juce::PixelRGB) &&
-             stretched.pixelStride == source.pixelStride);
-    for (int y = rows.getY(); y < rows.getBottom(); ++y)
+    if (drawFrom < w)
     {
-        const auto* from = reinterpret_cast<const juce::PixelRGB*> (source.getLinePointer (y));
-        auto* row = stretched.getLinePointer (y);
-
-        // The stripes over this row, in drawing order, as one blend: c' = c * keep + add.
-        float keep = 1.0f, addRed = 0.0f, addGreen = 0.0f, addBlue = 0.0f;
-        for (const auto& stripe : stripes)
+        const juce::Image::BitmapData source (history, juce::Image::BitmapData::readOnly);
+        const juce::Image::BitmapData stretched (stretchedHistory, juce::Image::BitmapData::writeOnly);
+        jassert (source.pixelStride == (int)sizeof (juce::PixelRGB) &&
+                 stretched.pixelStride == source.pixelStride);
+        rowBuffer.resize ((size_t)w * 3 + 1);
+        for (int y = 0; y < h; ++y)
         {
-            if (y + plot.getY() < stripe.top || y + plot.getY() >= stripe.top + stripe.height)
-                continue;
-            const float a = stripe.colour.getFloatAlpha();
-            keep *= 1.0f - a;
-            addRed = addRed * (1.0f - a) + a * (float)stripe.colour.getRed();
-            addGreen = addGreen * (1.0f - a) + a * (float)stripe.colour.getGreen();
-            addBlue = addBlue * (1.0f - a) + a * (float)stripe.colour.getBlue();
+            stretchRow (rowBuffer.data(), reinterpret_cast<const juce::PixelRGB*> (source.getLinePointer (y)),
+                        sourceColumns.data(), drawFrom, w, tintOfRow (stripes, y + plot.getY()));
+            std::memcpy (stretched.getLinePointer (y) + 3 * drawFrom, rowBuffer.data() + 3 * drawFrom,
+                         (size_t)(w - drawFrom) * 3);
         }
-
-        // Fixed point, 8 fractional bits, rounded. The shown columns are tinted once each, then
-        // spread over their blocks; each pixel is written as four bytes, the fourth overwritten
-        // by the next pixel, the row's last one as three.
-        const auto keep8 = (std::uint32_t)std::lround (keep * 256.0f);
-        const auto red8 = (std::uint32_t)std::lround (addRed * 256.0f) + 128;
-        const auto green8 = (std::uint32_t)std::lround (addGreen * 256.0f) + 128;
-        const auto blue8 = (std::uint32_t)std::lround (addBlue * 256.0f) + 128;
-        for (int c = 0; c < n; ++c)
-        {
-            juce::PixelRGB p = from[first + c];
-            p.setARGB (255, (std::uint8_t) ((p.getRed() * keep8 + red8) >> 8),
-                       (std::uint8_t) ((p.getGreen() * keep8 + green8) >> 8),
-                       (std::uint8_t) ((p.getBlue() * keep8 + blue8) >> 8));
-            std::memcpy (&tintedColumns[(size_t)c], &p, sizeof (p));
-        }
-        for (int x = 0; x < w - 1; ++x)
-            std::memcpy (row + 3 * x, &tintedColumns[(size_t)sourceColumns[(size_t)x]], 4);
-        std::memcpy (row + 3 * (w - 1), &tintedColumns[(size_t)sourceColumns[(size_t)w - 1]], 3);
     }
     g.drawImageAt (stretchedHistory, plot.getX(), plot.getY());
     return true;

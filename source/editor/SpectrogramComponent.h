@@ -103,6 +103,10 @@ public:
     /** The colour map for a display value 0..1 (values outside are limited). */
     static juce::Colour spectrumColour (float value);
 
+    /** Appends one column to each history, as pollForChanges does with each new analyzer pair
+        (numDisplayBins display values each). */
+    void pushColumns (const float* before, const float* after);
+
     /** Scrolls `image` one pixel left and writes `values` (numDisplayBins display values) as
         its rightmost column: row 0 is 20 kHz, the bottom row 20 Hz, each row the nearest bin at
         the processor's sample rate. Allocates only a table of rows, when the height or the
@@ -178,7 +182,6 @@ private:
     };
 
     void ensureImageSizes();
-    void pushToHistories (const float* before, const float* after);
     void writeSpectrumColumn (juce::Image& image, int x, const float* values);
     bool bandValuesChanged();
     // A band's stripe over the plot: rows top .. top + height - 1 (component coordinates).
@@ -203,9 +206,24 @@ private:
     VarnelleAudioProcessor& processor;
     juce::Image beforeImage;
     juce::Image afterImage;
-    juce::Image stretchedHistory;             // the shown history at the plot's size, for painting
-    std::vector<int> sourceColumns;           // the history column under each plot pixel
-    std::vector<std::uint32_t> tintedColumns; // one row's shown columns with the stripes' tint
+    // The shown history as painted on an unscaled screen, with what it shows.
+    struct StretchedKey
+    {
+        bool afterGain = false;
+        int width = 0, height = 0, columns = 0;
+        std::array<std::array<std::uint32_t, 3>, 5> stripes{}; // top, height, colour
+        bool operator== (const StretchedKey& other) const noexcept
+        {
+            return afterGain == other.afterGain && width == other.width && height == other.height &&
+                   columns == other.columns && stripes == other.stripes;
+        }
+    };
+    juce::Image stretchedHistory;
+    StretchedKey stretchedKey;
+    std::int64_t stretchedEnd = 0;       // columnsPushed when it was drawn
+    std::vector<int> sourceColumns;      // the history column under each plot pixel
+    std::vector<std::uint8_t> rowBuffer; // one stretched row, before it goes into the image
+    std::int64_t columnsPushed = 0;      // columns since the histories were made
     bool bandsMovedAtLastPoll = false;
     int historyEnd = 0;       // one past the newest column in the history images
     std::vector<int> rowBins; // the display bin of each history row

@@ -437,18 +437,12 @@ TEST (SpectrogramPaint, ShowsTheNewestColumnsStretchedByTheTimeZoom)
     auto& d = *f.display;
     const auto plot = d.getPlotBounds();
     ASSERT_EQ (plot.getWidth(), 600);
-    auto before = d.getHistoryImage (false); // shares pixels with the component's history
-    auto after = d.getHistoryImage (true);
 
     std::vector<float> hot ((size_t)varnelle::numDisplayBins, 1.0f);
     std::vector<float> cold ((size_t)varnelle::numDisplayBins, 0.0f);
-    d.pushSpectrumColumn (before, hot.data());
-    d.pushSpectrumColumn (after, cold.data());
+    d.pushColumns (hot.data(), cold.data());
     for (int i = 0; i < 149; ++i)
-    {
-        d.pushSpectrumColumn (before, cold.data());
-        d.pushSpectrumColumn (after, cold.data());
-    }
+        d.pushColumns (cold.data(), cold.data());
 
     // A row at 300 Hz, clear of grid lines, band edges and labels.
     const int y = juce::roundToInt (d.yForFrequency (300.0f));
@@ -475,10 +469,10 @@ TEST (SpectrogramPaint, ShowsTheNewestColumnsStretchedByTheTimeZoom)
 
     // ...until it is among them, then it spans 20 pixels.
     for (int i = 0; i < 29; ++i)
-        d.pushSpectrumColumn (before, cold.data());
-    d.pushSpectrumColumn (before, hot.data());
+        d.pushColumns (cold.data(), cold.data());
+    d.pushColumns (hot.data(), cold.data());
     for (int i = 0; i < 29; ++i)
-        d.pushSpectrumColumn (before, cold.data());
+        d.pushColumns (cold.data(), cold.data());
     image = render (d);
     for (int x = plot.getX() + 1; x < plot.getX() + 20; ++x)
         EXPECT_TRUE (isHot (image.getPixelAt (x, y))) << x;
@@ -698,11 +692,10 @@ TEST (SpectrogramPaint, UnscaledStretchAndTintMatchJuceDrawing)
     f.set (id (1, "freqLow"), 150.0f);
     f.set (id (1, "freqHigh"), 600.0f);
     d.setSelectedBand (1);
-    auto before = d.getHistoryImage (false);
-    for (int i = 0; i < before.getWidth(); ++i)
+    for (int i = 0; i < d.getHistoryImage (false).getWidth(); ++i)
     {
         std::vector<float> column ((size_t)varnelle::numDisplayBins, (float)(i % 17) / 16.0f);
-        d.pushSpectrumColumn (before, column.data());
+        d.pushColumns (column.data(), column.data());
     }
     d.setTimeZoom (7.3f);
 
@@ -729,4 +722,43 @@ TEST (SpectrogramPaint, UnscaledStretchAndTintMatchJuceDrawing)
         }
     }
     EXPECT_GT (compared, 1000);
+}
+
+// The unscaled path keeps its picture and, as columns arrive, moves it and draws only the new
+// pixels: that must give exactly what drawing everything afresh gives, also across the moves of
+// the history's storage and while a band moves.
+TEST (SpectrogramPaint, ScrolledPictureEqualsAFreshOne)
+{
+    Fixture f (700, 300);
+    auto& d = *f.display;
+    d.setTimeZoom (7.3f);
+    int pushed = 0;
+    auto push = [&] (int count)
+    {
+        for (int i = 0; i < count; ++i, ++pushed)
+        {
+            std::vector<float> column ((size_t)varnelle::numDisplayBins);
+            for (size_t bin = 0; bin < column.size(); ++bin)
+                column[bin] = (float)((pushed * 7 + (int)bin) % 23) / 22.0f;
+            d.pushColumns (column.data(), column.data());
+        }
+    };
+    const int width = d.getHistoryImage (false).getWidth();
+    render (d);
+    for (const int count : {1, 2, 1, 5, width - 3, 1, 1, 3, width, 2})
+    {
+        push (count);
+        if (count == 5)
+            f.set (id (1, "freqHigh"), 900.0f);
+        const auto scrolled = render (d);
+        d.setShowAfterGain (true); // another picture, so the next one is drawn afresh
+        render (d);
+        d.setShowAfterGain (false);
+        const auto fresh = render (d);
+        int differing = 0;
+        for (int y = 0; y < fresh.getHeight(); ++y)
+            for (int x = 0; x < fresh.getWidth(); ++x)
+                differing += scrolled.getPixelAt (x, y) != fresh.getPixelAt (x, y) ? 1 : 0;
+        ASSERT_EQ (differing, 0) << "after " << pushed << " columns";
+    }
 }
