@@ -63,9 +63,20 @@ TEST (EditHistory, GesturesAreStepsAndUndoRedoAreGesturesOfTheirOwn)
     EXPECT_EQ (counter.begun, 2);
     processor.removeListener (&counter);
 
+    // The host automating another parameter during a drag is not part of the drag's step.
+    auto* gain2 = processor.parameters.getParameter ("band2_gain");
+    gain2->beginChangeGesture();
+    gain2->setValueNotifyingHost (gain2->convertTo0to1 (-20.0f));
+    test::setParameter (processor, "band1_gain", -3.0f);
+    gain2->endChangeGesture();
+    history.undo();
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -12.0f);
+    EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), -3.0f);
+    history.redo();
+
     // A gesture that changes nothing is no step; a new edit ends what could be redone.
     drag (processor, "band3_attackMs", {40.0f, 25.0f});
-    EXPECT_EQ (history.getNumUndoSteps(), 1);
+    EXPECT_EQ (history.getNumUndoSteps(), 2);
     history.undo();
     drag (processor, "band4_releaseMs", {400.0f});
     EXPECT_FALSE (history.canRedo());

@@ -986,6 +986,11 @@ void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
 
 void SpectrogramComponent::mouseUp (const juce::MouseEvent&)
 {
+    endDrag();
+}
+
+void SpectrogramComponent::endDrag()
+{
     if (gestureParameter != nullptr)
     {
         gestureParameter->endChangeGesture();

@@ -130,6 +130,8 @@ public:
     void mouseDown (const juce::MouseEvent& e) override;
     void mouseDrag (const juce::MouseEvent& e) override;
     void mouseUp (const juce::MouseEvent& e) override;
+    /** Ends an edge drag in progress as a release would (its gesture too). */
+    void endDrag();
 
     /** The selected band's edge that a press at `position` (local coordinates) would grab. */
     DragMode findDragTarget (juce::Point<float> position) const;

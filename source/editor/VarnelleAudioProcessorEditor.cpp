@@ -134,6 +134,12 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
 
 VarnelleAudioProcessorEditor::~VarnelleAudioProcessorEditor()
 {
+    // A drag still in progress when the window closes would never end: a knob's attachment
+    // goes before the knob. The display ends its own; the history ends what is left, so the
+    // host sees every edit end and the history keeps the step.
+    spectrogram->endDrag();
+    processorRef.getEditHistory().endOpenGestures();
+
     // The shared look-and-feel outlives every editor; no knob may still point at it when the
     // knobs die.
     widthSlider.setLookAndFeel (nullptr);

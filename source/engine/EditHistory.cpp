@@ -17,26 +17,35 @@ EditHistory::~EditHistory()
 
 void EditHistory::parameterGestureChanged (int parameterIndex, bool gestureIsStarting)
 {
-    if (applying)
+    if (applying || !juce::isPositiveAndBelow (parameterIndex, parameters.size()))
         return;
+
+    gestureCounts.resize ((size_t)parameters.size());
+    auto& count = gestureCounts[(size_t)parameterIndex];
 
     if (gestureIsStarting)
     {
         if (openGestures++ == 0 && openNamedSteps == 0)
-        {
-            const auto* parameter = juce::isPositiveAndBelow (parameterIndex, parameters.size())
-                                        ? parameters[parameterIndex]
-                                        : nullptr;
-            open (parameter != nullptr ? parameter->getName (64) : juce::String());
-        }
+            open (parameters[parameterIndex]->getName (64));
+        ++count;
+        if (openNamedSteps == 0)
+            gestured[(size_t)parameterIndex] = true;
         return;
     }
 
     // An end without a begin (a control created mid-gesture) is ignored.
-    if (openGestures == 0)
+    if (count == 0 || openGestures == 0)
         return;
+    --count;
     if (--openGestures == 0 && openNamedSteps == 0)
         close();
+}
+
+void EditHistory::endOpenGestures()
+{
+    for (int i = 0; i < parameters.size() && (size_t)i < gestureCounts.size(); ++i)
+        while (gestureCounts[(size_t)i] > 0)
+            parameters[i]->endChangeGesture(); // comes back through parameterGestureChanged
 }
 
 void EditHistory::beginStep (const juce::String& name)
@@ -58,6 +67,8 @@ void EditHistory::open (const juce::String& name)
 {
     applyPendingClear();
     openName = name;
+    openedByName = openNamedSteps > 0;
+    gestured.assign ((size_t)parameters.size(), false);
     valuesAtStart.resize ((size_t)parameters.size());
     for (int i = 0; i < parameters.size(); ++i)
         valuesAtStart[(size_t)i] = parameters[i]->getValue();
@@ -72,9 +83,13 @@ void EditHistory::close()
         return;
     }
 
+    // A gesture step holds only what its gestures moved: the host may automate other
+    // parameters meanwhile. A named step (a preset load) holds whatever it changed.
     Step step{openName, {}};
     for (int i = 0; i < parameters.size() && (size_t)i < valuesAtStart.size(); ++i)
     {
+        if (!openedByName && !gestured[(size_t)i])
+            continue;
         const float now = parameters[i]->getValue();
         if (now != valuesAtStart[(size_t)i])
             step.changes.push_back ({i, valuesAtStart[(size_t)i], now});

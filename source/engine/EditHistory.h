@@ -50,6 +50,11 @@ public:
     bool undo();
     bool redo();
 
+    /** Ends every gesture still open on a parameter, as its control would have: for a window
+        closing in the middle of a drag, whose controls can no longer end theirs. The step
+        they make is recorded, and the host sees its edits end. */
+    void endOpenGestures();
+
     /** Thread-safe: the history is emptied before its next use on the message thread. */
     void requestClear() noexcept { clearRequested = true; }
 
@@ -81,6 +86,9 @@ private:
     // The open step: values at its start and its name; gestures and named steps still open.
     std::vector<float> valuesAtStart;
     juce::String openName;
+    bool openedByName = false;
+    std::vector<bool> gestured;     // per parameter: a gesture of this step began on it
+    std::vector<int> gestureCounts; // per parameter: gestures begun and not yet ended
     int openGestures = 0;
     int openNamedSteps = 0;
     bool applying = false;

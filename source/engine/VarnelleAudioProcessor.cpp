@@ -132,6 +132,8 @@ void VarnelleAudioProcessor::setStateInformation (const void* data, int sizeInBy
     // Undoing past a project load would be confusing: the history starts again.
     editHistory.requestClear();
     varnelle::restoreStateBlock (parameters, data, sizeInBytes);
+    // Again: an edit that began meanwhile must not take the restore for its own change.
+    editHistory.requestClear();
 }
 
 bool VarnelleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

@@ -102,6 +102,35 @@ TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
     presets.getManager().deletePreset (presets.getSelectedPresetFile());
 }
 
+TEST (UndoInTheWindow, AWindowClosedMidDragEndsTheDragForHostAndHistory)
+{
+    struct GestureCounter : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++begun; }
+        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int) override { ++ended; }
+        int begun = 0, ended = 0;
+    } counter;
+
+    VarnelleAudioProcessor processor;
+    processor.addListener (&counter);
+    {
+        Editor editor (processor, false);
+        auto& knob = editor.getBandKnob (0, Editor::KnobRow::gain);
+        const auto centre = knob.getLocalBounds().toFloat().getCentre();
+        knob.mouseDown (varnelle::test::makeMouseEvent (knob, centre));
+        knob.mouseDrag (varnelle::test::makeMouseEvent (knob, centre.translated (0.0f, 40.0f)));
+    } // closed without the release
+    processor.removeListener (&counter);
+
+    EXPECT_EQ (counter.begun, 1);
+    EXPECT_EQ (counter.ended, 1);
+    EXPECT_EQ (processor.getEditHistory().getUndoName(), "Band 1 Gain");
+    EXPECT_TRUE (processor.getEditHistory().undo());
+    EXPECT_FLOAT_EQ (gainOf (processor, 1), 0.0f);
+}
+
 TEST (DeltaInTheWindow, MenuAndKeySwitchItAndTheTopBarShowsItWithoutMovingAnything)
 {
     VarnelleAudioProcessor processor;

@@ -40,8 +40,8 @@ struct X11
     }
 };
 
-// The deepest window under `window` (the last-created one where several are as deep): the
-// plug-in's own window sits inside the host's embedding window.
+// The deepest window under `window` (the topmost in stacking order where several are as deep):
+// the plug-in's own window sits inside the host's embedding window.
 void findDeepest (const X11& x, Display* display, Window window, int depth, Window& deepest,
                   int& deepestDepth)
 {

@@ -247,7 +247,8 @@ Options:
                       render, its display having followed the audio at 30 frames a second.
   --size WxH          The window size for --snapshot (default 1140x760; 900x620 to 2400x1600).
   --listen-to-change  Writes what the bands add or remove instead of the processed sound:
-                      the output minus IN (exactly 0 where no band changes anything), as
+                      the output minus IN (exactly 0 past the start-up where no band
+                      changes anything), as
                       "Listen to the Change" in the window; a --snapshot shows it on.
   --view before|after The display's view for --snapshot (default before).
   --select N          The band (1 to 5) selected in the window for --snapshot (default 1).
