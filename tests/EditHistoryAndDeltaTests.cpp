@@ -1,9 +1,11 @@
 #include "engine/EditHistory.h"
+#include "helpers/EditorTestHelpers.h"
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 using varnelle::EditHistory;
 using varnelle::EnginePath;
@@ -26,15 +28,6 @@ void drag (VarnelleAudioProcessor& processor, const char* id, std::initializer_l
     parameter->endChangeGesture();
 }
 
-/** Counts the gestures hosts are told about. */
-struct GestureCounter : juce::AudioProcessorListener
-{
-    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
-    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++begun; }
-    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int) override { ++ended; }
-    int begun = 0, ended = 0;
-};
 } // namespace
 
 TEST (EditHistory, GesturesAreStepsAndUndoRedoAreGesturesOfTheirOwn)
@@ -48,20 +41,20 @@ TEST (EditHistory, GesturesAreStepsAndUndoRedoAreGesturesOfTheirOwn)
     EXPECT_EQ (history.getNumUndoSteps(), 1);
     EXPECT_EQ (history.getUndoName(), "Band 2 Gain");
 
-    GestureCounter counter;
-    processor.addListener (&counter);
+    std::optional<test::ParameterRecorder> gain2Record;
+    gain2Record.emplace (*processor.parameters.getParameter ("band2_gain"));
     ASSERT_TRUE (history.undo());
     EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), 0.0f);
     EXPECT_FLOAT_EQ (valueOf (processor, "band1_gain"), 5.0f); // automation is not undone
-    EXPECT_EQ (counter.begun, 1);
-    EXPECT_EQ (counter.ended, 1);
+    EXPECT_EQ (gain2Record->gestureBegins, 1);
+    EXPECT_EQ (gain2Record->gestureEnds, 1);
     EXPECT_FALSE (history.canUndo()); // the undo's own gesture was not recorded
     EXPECT_EQ (history.getRedoName(), "Band 2 Gain");
 
     ASSERT_TRUE (history.redo());
     EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -12.0f);
-    EXPECT_EQ (counter.begun, 2);
-    processor.removeListener (&counter);
+    EXPECT_EQ (gain2Record->gestureBegins, 2);
+    gain2Record.reset();
 
     // The host automating another parameter during a drag is not part of the drag's step.
     auto* gain2 = processor.parameters.getParameter ("band2_gain");

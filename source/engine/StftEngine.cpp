@@ -171,8 +171,17 @@ void StftEngine::subtractDelayedInput (ChannelState& state, float* output, const
     state.deltaMix = mix;
 }
 
-void StftEngine::noteWhetherFrameChanged (ChannelState& state, bool changed) const noexcept
+// Only while the change is listened to: otherwise nothing reads the count, and starting from 0
+// again only delays the exact zeros by four frames.
+void StftEngine::noteWhetherFrameChanged (ChannelState& state) const noexcept
 {
+    if (!subtractsDelayedInput (state))
+    {
+        state.unchangedFrames = 0;
+        return;
+    }
+    const bool changed = bandGainsChangeAnything (
+        state.bandGains, path == EnginePath::optimised ? &state.bandGainRanges : nullptr);
     state.unchangedFrames = changed ? 0 : std::min (state.unchangedFrames + 1, 1 << 20);
 }
 
@@ -251,7 +260,7 @@ void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexce
         computeDisplaySpectrumReference (work.spectrum, work.before);
 
     applyBandGainsReference (work.spectrum, state.bandGains, settings, currentSampleRate);
-    noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, nullptr));
+    noteWhetherFrameChanged (state);
 
     if (publish)
     {
@@ -393,7 +402,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
     {
         processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
-        noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, &state.bandGainRanges));
+        noteWhetherFrameChanged (state);
         // The window sums of a silent frame only matter where some frame adds sound. Well into
         // a silence no earlier frame did, and the frames of returning sound pick them up then.
         if (state.zeroInputRun >= 2 * fftSize)
@@ -441,7 +450,7 @@ void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newest
 
     fft->inverse (work.spectrum, work.frame);
     addToAccumulators (state, frameStart, work.frame);
-    noteWhetherFrameChanged (state, bandGainsChangeAnything (state.bandGains, &state.bandGainRanges));
+    noteWhetherFrameChanged (state);
     state.gainsAtRest = false;
 }
 

@@ -118,7 +118,7 @@ private:
     bool subtractsDelayedInput (const ChannelState& state) const noexcept;
     void subtractDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                int numSamples) const noexcept;
-    void noteWhetherFrameChanged (ChannelState& state, bool changed) const noexcept;
+    void noteWhetherFrameChanged (ChannelState& state) const noexcept;
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
     void processFrame (ChannelState& state, bool publishAnalyzer) noexcept;

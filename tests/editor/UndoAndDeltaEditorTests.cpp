@@ -104,17 +104,8 @@ TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
 
 TEST (UndoInTheWindow, AWindowClosedMidDragEndsTheDragForHostAndHistory)
 {
-    struct GestureCounter : juce::AudioProcessorListener
-    {
-        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
-        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int) override { ++begun; }
-        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int) override { ++ended; }
-        int begun = 0, ended = 0;
-    } counter;
-
     VarnelleAudioProcessor processor;
-    processor.addListener (&counter);
+    varnelle::test::ParameterRecorder counter (*processor.parameters.getParameter ("band1_gain"));
     {
         Editor editor (processor, false);
         auto& knob = editor.getBandKnob (0, Editor::KnobRow::gain);
@@ -122,10 +113,9 @@ TEST (UndoInTheWindow, AWindowClosedMidDragEndsTheDragForHostAndHistory)
         knob.mouseDown (varnelle::test::makeMouseEvent (knob, centre));
         knob.mouseDrag (varnelle::test::makeMouseEvent (knob, centre.translated (0.0f, 40.0f)));
     } // closed without the release
-    processor.removeListener (&counter);
 
-    EXPECT_EQ (counter.begun, 1);
-    EXPECT_EQ (counter.ended, 1);
+    EXPECT_EQ (counter.gestureBegins, 1);
+    EXPECT_EQ (counter.gestureEnds, 1);
     EXPECT_EQ (processor.getEditHistory().getUndoName(), "Band 1 Gain");
     EXPECT_TRUE (processor.getEditHistory().undo());
     EXPECT_FLOAT_EQ (gainOf (processor, 1), 0.0f);

@@ -34,20 +34,14 @@ int countXError (Display*, XErrorEvent* event)
     return 0;
 }
 
-void* getX11Library()
+} // namespace
+
+void* findX11Symbol (const char* name)
 {
     // JUCE loads libX11 itself at run time; so does the tool, rather than linking it.
     static void* const library = ::dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
-    return library;
+    return library != nullptr ? ::dlsym (library, name) : nullptr;
 }
-
-template <typename Function>
-Function findX11Function (const char* name)
-{
-    auto* library = getX11Library();
-    return library != nullptr ? reinterpret_cast<Function> (::dlsym (library, name)) : nullptr;
-}
-} // namespace
 
 bool createWindowManagerAtoms()
 {

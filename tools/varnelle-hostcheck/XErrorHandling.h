@@ -7,6 +7,15 @@
 namespace varnelle::hostcheck
 {
 
+/** A libX11 function, from the library loaded at run time as JUCE does; null without it. */
+void* findX11Symbol (const char* name);
+
+template <typename Function>
+Function findX11Function (const char* name)
+{
+    return reinterpret_cast<Function> (findX11Symbol (name));
+}
+
 /** Installs (again) a handler that only counts X errors. Does nothing if libX11 cannot be
     loaded. Call it again after code that may have installed its own handler, such as a
     plug-in library restoring an older handler when it shuts down. */

@@ -1,8 +1,9 @@
 #include "XKeyboard.h"
 
+#include "XErrorHandling.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <dlfcn.h>
 
 #include <utility>
 #include <vector>
@@ -11,26 +12,20 @@ namespace varnelle::hostcheck
 {
 namespace
 {
-// JUCE loads libX11 at run time; so does the tool, rather than linking it.
-template <typename Function>
-Function findX11 (const char* name)
-{
-    static void* const library = ::dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
-    return library != nullptr ? reinterpret_cast<Function> (::dlsym (library, name)) : nullptr;
-}
-
 struct X11
 {
-    decltype (&XOpenDisplay) openDisplay = findX11<decltype (&XOpenDisplay)> ("XOpenDisplay");
-    decltype (&XQueryTree) queryTree = findX11<decltype (&XQueryTree)> ("XQueryTree");
-    decltype (&XFree) free = findX11<decltype (&XFree)> ("XFree");
-    decltype (&XSetInputFocus) setInputFocus = findX11<decltype (&XSetInputFocus)> ("XSetInputFocus");
-    decltype (&XStringToKeysym) stringToKeysym = findX11<decltype (&XStringToKeysym)> ("XStringToKeysym");
-    decltype (&XKeysymToKeycode) keysymToKeycode = findX11<decltype (&XKeysymToKeycode)> ("XKeysymToKeycode");
-    decltype (&XSendEvent) sendEvent = findX11<decltype (&XSendEvent)> ("XSendEvent");
-    decltype (&XSync) sync = findX11<decltype (&XSync)> ("XSync");
+    decltype (&XOpenDisplay) openDisplay = findX11Function<decltype (&XOpenDisplay)> ("XOpenDisplay");
+    decltype (&XQueryTree) queryTree = findX11Function<decltype (&XQueryTree)> ("XQueryTree");
+    decltype (&XFree) free = findX11Function<decltype (&XFree)> ("XFree");
+    decltype (&XSetInputFocus) setInputFocus = findX11Function<decltype (&XSetInputFocus)> ("XSetInputFocus");
+    decltype (&XStringToKeysym) stringToKeysym =
+        findX11Function<decltype (&XStringToKeysym)> ("XStringToKeysym");
+    decltype (&XKeysymToKeycode) keysymToKeycode =
+        findX11Function<decltype (&XKeysymToKeycode)> ("XKeysymToKeycode");
+    decltype (&XSendEvent) sendEvent = findX11Function<decltype (&XSendEvent)> ("XSendEvent");
+    decltype (&XSync) sync = findX11Function<decltype (&XSync)> ("XSync");
     decltype (&XDefaultRootWindow) defaultRoot =
-        findX11<decltype (&XDefaultRootWindow)> ("XDefaultRootWindow");
+        findX11Function<decltype (&XDefaultRootWindow)> ("XDefaultRootWindow");
 
     bool isComplete() const
     {
