@@ -984,7 +984,8 @@ TEST_F (PresetTest, FactoryPresetIsNeverRenamedDeletedOrSavedOver)
     auto& o = openOwner();
     pick (PresetMenu::firstFactoryPresetId);
 
-    for (juce::PopupMenu::MenuItemIterator it (o.presets.buildPresetMenu()); it.next();)
+    const auto menu = o.presets.buildPresetMenu(); // the iterator only refers to it
+    for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
     {
         const auto& item = it.getItem();
         if (item.itemID == 0)
