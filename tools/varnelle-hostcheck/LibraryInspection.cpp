@@ -39,9 +39,12 @@ juce::File findBundleLibrary (const juce::File& bundle, bool isVst3)
     return libraries.isEmpty() ? bundle.getChildFile ("missing.so") : libraries.getFirst();
 }
 
-bool isLibraryMapped (const juce::File& library)
+namespace
 {
-    const auto wanted = canonicalPath (library);
+/** Calls `visit (path)` for every file-backed line of /proc/self/maps. */
+template <typename Visitor>
+void forEachMappedFile (Visitor&& visit)
+{
     std::ifstream maps ("/proc/self/maps");
     std::string line;
 
@@ -56,11 +59,40 @@ bool isLibraryMapped (const juce::File& library)
         if (const auto deleted = path.rfind (" (deleted)"); deleted != std::string::npos)
             path.resize (deleted);
 
-        if (path == wanted)
-            return true;
+        visit (path);
     }
+}
+} // namespace
 
-    return false;
+bool isLibraryMapped (const juce::File& library)
+{
+    const auto wanted = canonicalPath (library);
+    bool mapped = false;
+    forEachMappedFile ([&] (const std::string& path) { mapped = mapped || path == wanted; });
+    return mapped;
+}
+
+juce::StringArray findMappedFilesNamed (const juce::String& fileName)
+{
+    juce::StringArray paths;
+    forEachMappedFile (
+        [&] (const std::string& path)
+        {
+            const auto candidate = juce::String::fromUTF8 (path.c_str());
+            if (candidate.fromLastOccurrenceOf ("/", false, false) == fileName)
+                paths.addIfNotAlreadyThere (candidate);
+        });
+    return paths;
+}
+
+juce::String getCanonicalPath (const juce::File& file)
+{
+    return juce::String::fromUTF8 (canonicalPath (file).c_str());
+}
+
+int countThreads()
+{
+    return juce::File ("/proc/self/task").getNumberOfChildFiles (juce::File::findDirectories);
 }
 
 namespace

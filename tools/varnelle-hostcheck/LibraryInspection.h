@@ -15,6 +15,15 @@ juce::File findBundleLibrary (const juce::File& bundle, bool isVst3);
 /** True if this process has `library` mapped (looked up by its canonical path). */
 bool isLibraryMapped (const juce::File& library);
 
+/** The canonical paths of every file mapped into this process whose name is `fileName`. */
+juce::StringArray findMappedFilesNamed (const juce::String& fileName);
+
+/** The file's path with links and relative parts resolved (the path as /proc/self/maps shows it). */
+juce::String getCanonicalPath (const juce::File& file);
+
+/** The threads this process has now. */
+int countThreads();
+
 /** Symbols of binding STB_GNU_UNIQUE in the library's dynamic symbol table, or -1 if the file
     is no 64-bit ELF. A library that defines one cannot be unloaded: glibc ignores its dlclose. */
 int countGnuUniqueSymbols (const juce::File& library);

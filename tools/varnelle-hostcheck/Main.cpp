@@ -10,6 +10,7 @@
 #include <juce_events/juce_events.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -59,8 +60,12 @@ automation, state, the editor, allocations on the audio thread and repeated load
                            address and the plug-in library carries it.
   --slow-server-port N     port of the slow loopback update server (default: the site's port
                            when the site is http://127.0.0.1:PORT; 0: no server)
+  --home DIR               run with HOME in DIR instead of an empty scratch folder, so that what
+                           is installed there (DIR/.lv2, DIR/.vst3) takes part as it would for a
+                           user; the checks then stop at any other copy of Varnelle they meet
   --no-editor              skip the editor checks
-  --rounds N               editor open/close and load/unload rounds (default 20)
+  --rounds N               editor open/close and load/unload rounds (default 20; the two-copies
+                           check runs half as many per unloading order)
   --seed N                 seed of the random signals, block sizes and automation (default 1)
   --sanitizer-build        the plug-ins and this tool come from a sanitizer build: waits for the
                            plug-in's threads are four times longer (implied when this tool is
@@ -69,7 +74,10 @@ automation, state, the editor, allocations on the audio thread and repeated load
 
 Editors get a real window when DISPLAY is set (run under `xvfb-run -a`); without one they are
 created and destroyed without a window. HOME and the XDG folders point at a scratch folder for
-the run, so that installed plug-ins and the user's presets stay out of it.
+the run, so that installed plug-ins and the user's presets stay out of it. The checks run only
+on the bundles given: if the host finds or maps another copy of Varnelle (one installed in the
+system folders, which JUCE's LV2 host reads first), that format's checks stop with a failure
+naming it.
 
 Sanitizer builds: configure with -DVARNELLE_SANITIZER=address (or `cmake --preset asan`) and
 build Varnelle_VST3, Varnelle_LV2, varnelle-render and varnelle-hostcheck there; the checks then
@@ -81,7 +89,7 @@ host) are suppressed.
 
 struct Options
 {
-    juce::String vst3, lv2, lv2Uri = VARNELLE_HOSTCHECK_LV2_URI, renderer;
+    juce::String vst3, lv2, lv2Uri = VARNELLE_HOSTCHECK_LV2_URI, renderer, home;
     juce::String makerSite = VARNELLE_HOSTCHECK_MAKER_SITE;
     int slowServerPort = -1; // -1: from the maker site
     bool noEditor = false, sanitizerBuild = builtWithSanitizer, help = false;
@@ -124,7 +132,7 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
         else if (arg == "--sanitizer-build")
             options.sanitizerBuild = true;
         else if (arg == "--vst3" || arg == "--lv2" || arg == "--lv2-uri" || arg == "--renderer" ||
-                 arg == "--maker-site")
+                 arg == "--maker-site" || arg == "--home")
         {
             if (!value (text))
                 return false;
@@ -138,6 +146,8 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
                 options.lv2Uri = s;
             else if (arg == "--renderer")
                 options.renderer = s;
+            else if (arg == "--home")
+                options.home = s;
             else
                 options.makerSite = s;
         }
@@ -281,6 +291,7 @@ int runChecks (const Options& options, const std::string& scratch)
     settings.seed = options.seed;
     settings.editorRounds = options.rounds;
     settings.loadUnloadRounds = options.rounds;
+    settings.twoCopiesRounds = std::max (1, options.rounds / 2);
     settings.realWindows = realWindows;
     settings.waitScale = options.sanitizerBuild ? 4 : 1;
     settings.makerSite = options.makerSite;
@@ -382,6 +393,17 @@ int main (int argc, char** argv)
     {
         std::cerr << "varnelle-hostcheck: cannot create a scratch folder in /tmp" << std::endl;
         return 2;
+    }
+
+    if (options.home.isNotEmpty())
+    {
+        const auto home = juce::File::getCurrentWorkingDirectory().getChildFile (options.home);
+        if (!home.isDirectory())
+        {
+            std::cerr << "varnelle-hostcheck: --home " << options.home << " is no folder" << std::endl;
+            return 2;
+        }
+        ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
     }
 
     int failed = 0;

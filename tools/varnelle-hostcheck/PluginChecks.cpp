@@ -1,6 +1,7 @@
 #include "PluginChecks.h"
 
 #include "AllocationCounter.h"
+#include "HostHelpers.h"
 #include "HostJuceExtras.h"
 #include "LibraryInspection.h"
 #include "XErrorHandling.h"
@@ -102,49 +103,6 @@ const BandSetting activeSettings[] = {
 
 // --- Small helpers -----------------------------------------------------------------------------
 
-void pump (int milliseconds)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
-}
-
-/** Deletes the editor once the messages its window caused are handled.
-
-    A VST3 view is deleted while its window still exists: the host's view destructor tells the
-    plug-in (IPlugView::removed) before the parent window goes, as the VST3 interface requires.
-    Destroying the window first leaves the plug-in's child window dead under it, and the
-    plug-in's JUCE then queries it during teardown (harmless BadWindow errors, but not what a
-    real host does).
-
-    An LV2 UI is taken off the screen first: JUCE 7.0.5's XEmbedComponent (the host side of an
-    embedded LV2 UI) posts a message holding a raw pointer to itself for a ConfigureNotify;
-    deleting it while one is queued is a use-after-free in the host, so the window is removed
-    and the deletion queued behind those messages. */
-void closeEditor (std::unique_ptr<juce::AudioProcessorEditor> editor, bool removeWindowFirst)
-{
-    if (editor == nullptr)
-        return;
-
-    if (removeWindowFirst)
-    {
-        editor->setVisible (false);
-        if (editor->isOnDesktop())
-            editor->removeFromDesktop();
-
-        pump (40);
-    }
-
-    std::atomic<bool> deleted{false};
-    juce::MessageManager::callAsync (
-        [e = editor.release(), &deleted]
-        {
-            delete e;
-            deleted = true;
-        });
-
-    while (!deleted)
-        pump (5);
-}
-
 /** Runs `job` on its own thread while this (message) thread keeps dispatching messages. */
 void runOnThreadWhilePumping (const std::function<void()>& job)
 {
@@ -223,29 +181,6 @@ bool nearlyEqual (float a, float b, float relative = 1.0e-4f)
     return std::abs (a - b) <= std::max (1.0e-3f, relative * std::abs (b));
 }
 
-juce::AudioProcessor::BusesLayout makeLayout (const juce::AudioChannelSet& in,
-                                              const juce::AudioChannelSet& out)
-{
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add (in);
-    layout.outputBuses.add (out);
-    return layout;
-}
-
-/** Releases, sets the layout for `numChannels` in and out, and prepares. */
-bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels)
-{
-    instance.releaseResources();
-    const auto set = numChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
-
-    if (!instance.setBusesLayout (makeLayout (set, set)))
-        return false;
-
-    instance.prepareToPlay (rate, blockSize);
-    return instance.getTotalNumInputChannels() == numChannels &&
-           instance.getTotalNumOutputChannels() == numChannels;
-}
-
 Signal silence (int numChannels, int numSamples)
 {
     return Signal ((size_t)numChannels, std::vector<float> ((size_t)numSamples, 0.0f));
@@ -288,88 +223,6 @@ juce::String formatError (float error)
 {
     return juce::String (error, 9);
 }
-
-/** Processes the looped test signal on its own thread in 512-sample blocks, roughly in real
-    time, until stopped; counts bad output samples without allocating. */
-class BackgroundProcessing
-{
-public:
-    BackgroundProcessing (juce::AudioProcessor& processorToUse, int numChannelsToUse, double rate)
-        : processor (processorToUse), numChannels (numChannelsToUse),
-          input (makeTestSignal (numChannelsToUse, (int)rate, rate, 7)),
-          work (std::max ({numChannelsToUse, processorToUse.getTotalNumInputChannels(),
-                           processorToUse.getTotalNumOutputChannels()}),
-                blockSize),
-          blockDuration (std::chrono::microseconds ((juce::int64) (1.0e6 * blockSize / rate)))
-    {
-    }
-
-    ~BackgroundProcessing() { stop(); }
-
-    void start()
-    {
-        running = true;
-        worker = std::thread ([this] { run(); });
-    }
-
-    void stop()
-    {
-        running = false;
-        if (worker.joinable())
-            worker.join();
-    }
-
-    juce::int64 getNumBlocks() const noexcept { return numBlocks.load(); }
-    juce::int64 getNumBadSamples() const noexcept { return numBadSamples.load(); }
-
-private:
-    void run()
-    {
-        juce::MidiBuffer midi;
-        const auto length = (juce::int64)input[0].size();
-        juce::int64 position = 0;
-
-        while (running)
-        {
-            const auto started = std::chrono::steady_clock::now();
-
-            for (int ch = 0; ch < work.getNumChannels(); ++ch)
-                for (int i = 0; i < blockSize; ++i)
-                    work.setSample (ch, i,
-                                    ch < numChannels ? input[(size_t)ch][(size_t)((position + i) % length)]
-                                                     : 0.0f);
-
-            midi.clear();
-            processor.processBlock (work, midi);
-
-            juce::int64 bad = 0;
-            for (int ch = 0; ch < numChannels; ++ch)
-                for (int i = 0; i < blockSize; ++i)
-                {
-                    const int kind = std::fpclassify (work.getSample (ch, i));
-                    bad += (kind == FP_NAN || kind == FP_INFINITE || kind == FP_SUBNORMAL) ? 1 : 0;
-                }
-
-            numBadSamples += bad;
-            ++numBlocks;
-            position += blockSize;
-
-            // About real time, so that the message thread and the plug-in's threads get a turn.
-            std::this_thread::sleep_until (started + blockDuration / 2);
-        }
-    }
-
-    static constexpr int blockSize = 512;
-
-    juce::AudioProcessor& processor;
-    const int numChannels;
-    const Signal input;
-    juce::AudioBuffer<float> work;
-    const std::chrono::microseconds blockDuration;
-    std::thread worker;
-    std::atomic<bool> running{false};
-    std::atomic<juce::int64> numBlocks{0}, numBadSamples{0};
-};
 
 } // namespace
 
@@ -424,9 +277,11 @@ PluginChecker::~PluginChecker()
     closeFormat();
 }
 
-bool PluginChecker::openFormat (juce::StringArray& problems)
+std::unique_ptr<juce::AudioPluginFormatManager> openPluginFormat (const PluginUnderTest& plugin,
+                                                                  juce::PluginDescription& description,
+                                                                  juce::StringArray& problems)
 {
-    formats = std::make_unique<juce::AudioPluginFormatManager>();
+    auto formats = std::make_unique<juce::AudioPluginFormatManager>();
     juce::OwnedArray<juce::PluginDescription> found;
 
     if (plugin.isVst3())
@@ -454,14 +309,65 @@ bool PluginChecker::openFormat (juce::StringArray& problems)
     {
         problems.add ("JUCE's " + plugin.formatName + " host finds no plug-in in " +
                       plugin.bundle.getFullPathName());
-        return false;
+        return nullptr;
     }
 
     if (found.size() != 1)
         problems.add (juce::String (found.size()) + " plug-ins found where one was expected");
 
     description = *found.getFirst();
-    return true;
+    return formats;
+}
+
+juce::StringArray findOtherLv2BundlesWithUri (const juce::File& bundle, const juce::String& uri)
+{
+    // The folders JUCE's LV2 host reads before any it is told; lilv keeps the first bundle of
+    // a URI there and merges the UI descriptions of all of them.
+    const auto searched = juce::LV2PluginFormat().getDefaultLocationsToSearch();
+    const auto given = getCanonicalPath (bundle);
+    const auto declaration = "<" + uri + ">";
+    juce::StringArray others;
+
+    for (int i = 0; i < searched.getNumPaths(); ++i)
+        for (const auto& candidate : searched[i].findChildFiles (juce::File::findDirectories, false))
+            if (getCanonicalPath (candidate) != given &&
+                candidate.getChildFile ("manifest.ttl").loadFileAsString().contains (declaration))
+                others.add (candidate.getFullPathName());
+
+    return others;
+}
+
+bool PluginChecker::openFormat (juce::StringArray& problems)
+{
+    formats = openPluginFormat (plugin, description, problems);
+    return formats != nullptr;
+}
+
+juce::StringArray PluginChecker::findOtherMappedCopies() const
+{
+    const auto given = getCanonicalPath (library);
+    juce::StringArray others;
+    for (const auto& path : findMappedFilesNamed (library.getFileName()))
+        if (path != given)
+            others.add (path);
+    return others;
+}
+
+bool PluginChecker::onlyTheGivenLibraryIsMapped (const juce::String& when)
+{
+    if (stopped)
+        return false;
+
+    const auto others = findOtherMappedCopies();
+    if (others.isEmpty())
+        return true;
+
+    report.add (tag(), "only the library of the given bundle is mapped " + when,
+                {others.joinIntoString (", ") + " is mapped besides " + library.getFullPathName() +
+                 ": another installed copy of Varnelle takes part; the remaining " + tag() +
+                 " checks are not run"});
+    stopped = true;
+    return false;
 }
 
 void PluginChecker::closeFormat()
@@ -495,24 +401,21 @@ void PluginChecker::runAll()
 
     checkLoading();
 
-    if (formats == nullptr)
-        return;
+    const std::function<void()> checks[] = {
+        [this] { checkLatency(); },          [this] { checkBuses(); },
+        [this] { checkProcessing(); },       [this] { checkLargerBlockThanPrepared(); },
+        [this] { checkAgainstRenderer(); },  [this] { checkAutomation(); },
+        [this] { checkBypassAutomation(); }, [this] { checkHostBypass(); },
+        [this] { checkStateRoundTrip(); },   [this] { checkStateFromBackgroundThread(); },
+        [this] { checkEditor (false); },     [this] { checkEditor (true); },
+        [this] { checkEditorKeys(); },       [this] { checkNoAllocationOnAudioThread(); },
+        [this] { checkLoadUnload(); },       [this] { checkTwoCopies(); },
+    };
 
-    checkLatency();
-    checkBuses();
-    checkProcessing();
-    checkLargerBlockThanPrepared();
-    checkAgainstRenderer();
-    checkAutomation();
-    checkBypassAutomation();
-    checkHostBypass();
-    checkStateRoundTrip();
-    checkStateFromBackgroundThread();
-    checkEditor (false);
-    checkEditor (true);
-    checkEditorKeys();
-    checkNoAllocationOnAudioThread();
-    checkLoadUnload();
+    // Once another copy of the plug-in has taken part, every further result would be about it.
+    for (const auto& check : checks)
+        if (formats != nullptr && !stopped)
+            check();
 }
 
 void PluginChecker::checkLoading()
@@ -526,6 +429,18 @@ void PluginChecker::checkLoading()
 
     std::unique_ptr<juce::AudioPluginInstance> instance;
 
+    if (problems.isEmpty() && !plugin.isVst3())
+    {
+        if (const auto others = findOtherLv2BundlesWithUri (plugin.bundle, plugin.lv2Uri); !others.isEmpty())
+        {
+            problems.add (others.joinIntoString (", ") + " also declares " + plugin.lv2Uri +
+                          ": hosts take that bundle's plug-in or parts of both (lilv keeps the first "
+                          "bundle of a URI and merges their UIs); remove it, or check where it is not "
+                          "installed; the remaining LV2 checks are not run");
+            stopped = true;
+        }
+    }
+
     if (problems.isEmpty() && openFormat (problems))
     {
         juce::String error;
@@ -536,15 +451,24 @@ void PluginChecker::checkLoading()
         else if (!isLibraryMapped (library))
             problems.add ("the instance does not run " + library.getFullPathName() +
                           " (another bundle with the same identity was loaded instead)");
+
+        if (const auto others = findOtherMappedCopies(); !others.isEmpty())
+        {
+            problems.add (others.joinIntoString (", ") + " is mapped besides " + library.getFullPathName() +
+                          ": another installed copy of Varnelle takes part; the remaining " + tag() +
+                          " checks are not run");
+            stopped = true;
+        }
     }
 
     report.add (tag(),
                 "loads " + plugin.bundle.getFileName() + " through JUCE's " + plugin.formatName +
-                    " host and runs its library " + library.getFileName(),
+                    " host and runs its library " + library.getFileName() + ", and no other copy",
                 problems);
 
-    if (instance == nullptr)
+    if (instance == nullptr || stopped)
     {
+        instance.reset();
         formats.reset();
         return;
     }
@@ -1443,6 +1367,13 @@ void PluginChecker::checkEditor (bool whileProcessing)
 
         pump (settings.realWindows ? 80 : 20);
 
+        if (!onlyTheGivenLibraryIsMapped ("after an editor opened"))
+        {
+            closeEditor (std::move (editor), !plugin.isVst3());
+            problems.add ("another copy of the library took part in round " + juce::String (round + 1));
+            break;
+        }
+
         if (round == 0)
         {
             sizeSeen = juce::String (editor->getWidth()) + " x " + juce::String (editor->getHeight());
@@ -1533,6 +1464,9 @@ void PluginChecker::checkEditorKeys()
             editor->setVisible (true);
             installCountingXErrorHandler();
             pump (300);
+
+            if (!onlyTheGivenLibraryIsMapped ("after an editor opened"))
+                closeEditor (std::move (editor), !plugin.isVst3());
         }
         return editor;
     };
@@ -1750,8 +1684,18 @@ void PluginChecker::checkLoadUnload()
                 server->getNumOpenConnections() > 0)
                 ++pendingAtUnload;
 
+            const bool onlyGiven = onlyTheGivenLibraryIsMapped ("after an editor opened");
+
             if (editor != nullptr)
                 closeEditor (std::move (editor), !plugin.isVst3());
+
+            if (!onlyGiven)
+            {
+                instance.reset();
+                closeFormat();
+                problems.add ("another copy of the library took part in round " + juce::String (round + 1));
+                break;
+            }
         }
 
         instance.reset();

@@ -41,6 +41,12 @@ struct PluginUnderTest
     bool isVst3() const { return formatName == "VST3"; }
 };
 
+/** JUCE's host format for the bundle with its one plug-in described in `description`; null,
+    with the reasons in `problems`, if the host finds none. Message thread. */
+std::unique_ptr<juce::AudioPluginFormatManager> openPluginFormat (const PluginUnderTest& plugin,
+                                                                  juce::PluginDescription& description,
+                                                                  juce::StringArray& problems);
+
 struct CheckSettings
 {
     juce::File renderer;                        // the varnelle-render binary
@@ -48,11 +54,12 @@ struct CheckSettings
     juce::String editorRefusal;                 // why, when they are
     bool realWindows = false;                   // a DISPLAY exists: editors go on the desktop
     juce::String makerSite;                     // the site the plug-in's update check should talk to
-    SlowLoopbackServer* updateServer = nullptr; // null: no slow server for the unload check
+    SlowLoopbackServer* updateServer = nullptr; // null: no slow server for the unload checks
     int waitScale = 1;                          // waits for the plug-in's threads are this many times longer
     juce::int64 seed = 1;
     int loadUnloadRounds = 20;
     int editorRounds = 20;
+    int twoCopiesRounds = 10; // per unloading order, arrangement and update-check outcome
     juce::File scratchFolder;
 };
 
@@ -91,6 +98,13 @@ private:
     void checkEditorKeys();
     void checkNoAllocationOnAudioThread();
     void checkLoadUnload();
+    void checkTwoCopies();
+
+    /** Mapped libraries of the plug-in's file name other than the given bundle's. */
+    juce::StringArray findOtherMappedCopies() const;
+    /** False, with a failed check and the format stopped, if another copy of the library is
+        mapped: a shadowing copy took over what the host loaded, so the checks would test it. */
+    bool onlyTheGivenLibraryIsMapped (const juce::String& when);
 
     juce::String tag() const { return plugin.formatName; }
 
@@ -102,6 +116,7 @@ private:
     std::unique_ptr<juce::AudioPluginFormatManager> formats;
     juce::PluginDescription description;
     bool monoSupported = false;
+    bool stopped = false; // another copy of the plug-in took part: no further checks
 };
 
 } // namespace varnelle::hostcheck
