@@ -69,3 +69,61 @@ configure_and_build() {
         cmake --build "$build_dir" -j "${VARNELLE_JOBS:-2}"
     fi
 }
+
+# Where a system-wide Varnelle (the Debian package's, or one installed by hand) lives. Hosts read
+# the home folder's plug-in folders and these; with a copy in both they load one copy or parts
+# of both, so the user's build is installed only while there is none here.
+VARNELLE_SYSTEM_ROOT="${VARNELLE_SYSTEM_ROOT:-}"
+VARNELLE_SYSTEM_BUNDLES=(usr/lib/vst3/Varnelle.vst3 usr/lib/lv2/Varnelle.lv2
+    usr/local/lib/vst3/Varnelle.vst3 usr/local/lib/lv2/Varnelle.lv2)
+
+# Prints the system-wide Varnelle bundles, one a line; nothing when there are none.
+find_system_bundles() {
+    local bundle
+    for bundle in "${VARNELLE_SYSTEM_BUNDLES[@]}"; do
+        if [ -d "$VARNELLE_SYSTEM_ROOT/$bundle" ]; then
+            echo "$VARNELLE_SYSTEM_ROOT/$bundle"
+        fi
+    done
+}
+
+# install_user_plugins ARTEFACTS USER_HOME: the build's VST3 and LV2 into USER_HOME, unless a
+# system-wide copy exists; then the copies an earlier run put there are removed instead.
+install_user_plugins() {
+    local artefacts="$1" user_home="$2"
+    local system_bundles
+    system_bundles="$(find_system_bundles)"
+    local home_bundles=("$user_home/.vst3/Varnelle.vst3" "$user_home/.lv2/Varnelle.lv2")
+
+    if [ -n "$system_bundles" ]; then
+        echo "   not installing the VST3 and LV2: Varnelle is installed for every user in"
+        echo "$system_bundles" | sed 's/^/     /'
+        echo "   and hosts given two copies load one of them or parts of both. To use this build's"
+        echo "   plug-ins instead, remove that copy (sudo apt remove varnelle) and run scripts/run again."
+        local bundle
+        for bundle in "${home_bundles[@]}"; do
+            if [ -e "$bundle" ]; then
+                rm -rf "$bundle"
+                echo "   removed the copy an earlier run installed: $bundle"
+            fi
+        done
+        return 0
+    fi
+
+    install_bundle "$artefacts/VST3/Varnelle.vst3" "$user_home/.vst3"
+    install_bundle "$artefacts/LV2/Varnelle.lv2" "$user_home/.lv2"
+}
+
+# install_bundle SOURCE_BUNDLE TARGET_FOLDER: copies next to the old bundle, then swaps, so a
+# failed copy leaves the old one in place.
+install_bundle() {
+    local source_dir="$1" target_parent="$2"
+    local name
+    name="$(basename "$source_dir")"
+    mkdir -p "$target_parent"
+    rm -rf "$target_parent/.$name.new"
+    cp -R "$source_dir" "$target_parent/.$name.new"
+    rm -rf "$target_parent/$name"
+    mv "$target_parent/.$name.new" "$target_parent/$name"
+    echo "   $target_parent/$name"
+}
