@@ -1,3 +1,4 @@
+#include "InterruptCleanup.h"
 #include "RenderOptions.h"
 #include "Renderer.h"
 
@@ -23,6 +24,9 @@ int main (int argc, char* argv[])
         std::cout << getRenderUsage();
         return 0;
     }
+
+    // Ctrl+C or a kill during a long render leaves no temporary output behind.
+    interruptCleanup::install();
 
     // The processor's parameters and editor expect a message manager; no display is needed.
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;

@@ -1,5 +1,8 @@
 #include "Renderer.h"
 
+#include "InputAudio.h"
+#include "InterruptCleanup.h"
+
 #include "editor/SpectrogramComponent.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
 #include "engine/StatePersistence.h"
@@ -71,6 +74,7 @@ public:
     PendingOutput (const juce::String& pathAsTyped)
         : path (pathAsTyped), temporary (resolvePath (pathAsTyped))
     {
+        removalOnSignal = std::make_unique<interruptCleanup::ScopedRegistration> (temporary.getFile());
     }
 
     juce::Result open()
@@ -126,6 +130,8 @@ public:
 
 private:
     juce::String path;
+    // Declared before the temporary file, so that it is given up only once the file is gone.
+    std::unique_ptr<interruptCleanup::ScopedRegistration> removalOnSignal;
     juce::TemporaryFile temporary;
 };
 
@@ -268,7 +274,6 @@ public:
         : processor (processorToUse), options (renderOptions), callbacks (renderCallbacks),
           audioOutput (renderOptions.outputPath)
     {
-        formats.registerBasicFormats();
         if (options.spectraPath.isNotEmpty())
             spectraOutput = std::make_unique<PendingOutput> (options.spectraPath);
         if (options.snapshotPath.isNotEmpty())
@@ -323,24 +328,19 @@ public:
         if (const auto readable = checkReadableFile (file, options.inputPath); readable.failed())
             return readable;
 
-        reader.reset (formats.createReaderFor (file));
-        if (reader == nullptr)
-            return fail ("cannot read " + quoted (options.inputPath) +
-                         ": it is not a WAV, AIFF or FLAC file, or uses an encoding that cannot be decoded");
+        if (const auto opened = openInputAudio (file.createInputStream(), quoted (options.inputPath), input);
+            opened.failed())
+            return opened;
 
-        if (reader->numChannels != 1 && reader->numChannels != 2)
-            return fail (quoted (options.inputPath) + " has " + juce::String (reader->numChannels) +
+        if (input->getNumChannels() != 1 && input->getNumChannels() != 2)
+            return fail (quoted (options.inputPath) + " has " + juce::String (input->getNumChannels()) +
                          " channels; only mono and stereo files can be rendered");
 
-        if (!std::isfinite (reader->sampleRate) || reader->sampleRate <= 0.0)
+        if (!std::isfinite (input->getSampleRate()) || input->getSampleRate() <= 0.0)
             return fail (quoted (options.inputPath) + " has no usable sample rate");
 
-        if (reader->lengthInSamples < 0)
-            return fail (quoted (options.inputPath) + " reports a negative length");
-
-        numChannels = (int)reader->numChannels;
-        sampleRate = reader->sampleRate;
-        inputLength = reader->lengthInSamples;
+        numChannels = input->getNumChannels();
+        sampleRate = input->getSampleRate();
         return juce::Result::ok();
     }
 
@@ -399,19 +399,19 @@ public:
     juce::Result process()
     {
         // The input is followed by one latency's worth of silence; the output starts one
-        // latency late, so dropping its first samples leaves exactly the input's length.
+        // latency late, so dropping its first samples leaves exactly the input's length. The
+        // input's end is where its reader stops, whatever its header said.
         const juce::int64 latency = varnelle::latencySamples;
-        const juce::int64 streamLength = inputLength + latency;
         const juce::int64 hop = varnelle::hopSize;
+        juce::int64 inputEnd = -1; // unknown until the reader returns less than asked
 
         juce::AudioBuffer<float> buffer (numChannels, options.blockSize);
         juce::MidiBuffer midi;
-        ProgressReporter progress (callbacks,
-                                   inputLength > (juce::int64) (minSecondsForProgress * sampleRate));
+        ProgressReporter progress (callbacks, expectedSeconds() > minSecondsForProgress);
 
-        for (juce::int64 position = 0; position < streamLength;)
+        for (juce::int64 position = 0; inputEnd < 0 || position < inputEnd + latency;)
         {
-            auto end = std::min (position + options.blockSize, streamLength);
+            auto end = position + options.blockSize;
 
             // A frame is published at the last sample of every hop-aligned stretch, so a
             // chunk that never crosses a hop boundary holds at most one new frame, which is
@@ -419,13 +419,27 @@ public:
             if (spectraWriter != nullptr)
                 end = std::min (end, (position / hop + 1) * hop);
 
+            int fromInput = 0;
+            if (inputEnd < 0)
+            {
+                fromInput = input->read (buffer.getArrayOfWritePointers(), (int)(end - position));
+                if (fromInput < 0)
+                    return fail ("cannot read " + quoted (options.inputPath) + " at sample " +
+                                 juce::String (position) + ": " + input->getError());
+
+                if (fromInput < end - position)
+                {
+                    inputEnd = position + fromInput;
+                    for (const auto& warning : input->getWarnings())
+                        if (callbacks.warning)
+                            callbacks.warning (warning);
+                }
+            }
+
+            if (inputEnd >= 0)
+                end = std::min (end, inputEnd + latency);
+
             const int numSamples = (int)(end - position);
-            const int fromInput = (int)juce::jlimit<juce::int64> (0, numSamples, inputLength - position);
-
-            if (fromInput > 0 && !reader->read (&buffer, 0, fromInput, position, true, true))
-                return fail ("cannot read " + quoted (options.inputPath) + " at sample " +
-                             juce::String (position));
-
             if (fromInput < numSamples)
                 buffer.clear (fromInput, numSamples - fromInput);
 
@@ -442,9 +456,10 @@ public:
 
             position = end;
             tickDisplayUpTo (position);
-            progress.update ((double)position / (double)streamLength);
+            progress.update (proportionDone (position, inputEnd));
         }
 
+        inputLength = inputEnd;
         processor.releaseResources();
         return juce::Result::ok();
     }
@@ -453,7 +468,7 @@ public:
     juce::Result finishOutputs()
     {
         writer.reset();
-        reader.reset();
+        input.reset();
 
         const auto written = audioOutput.getTemporaryFile();
         auto writtenStream = written.createInputStream();
@@ -517,6 +532,25 @@ private:
         int nextPercent = 10;
     };
 
+    /** The input's duration as far as it can be told before reading it: the real length of a
+        WAV or AIFF, the header's claim for FLAC (the percentages then follow the bytes read). */
+    double expectedSeconds() const
+    {
+        const auto length =
+            input->getKnownLength() >= 0 ? input->getKnownLength() : input->getClaimedLength();
+        return (double)length / sampleRate;
+    }
+
+    double proportionDone (juce::int64 position, juce::int64 inputEnd) const
+    {
+        constexpr auto latency = (double)varnelle::latencySamples;
+        if (inputEnd >= 0)
+            return (double)position / ((double)inputEnd + latency);
+        if (const auto known = input->getKnownLength(); known >= 0)
+            return (double)position / ((double)known + latency);
+        return std::min (input->getProportionRead(), 0.99);
+    }
+
     juce::Result pollSpectra()
     {
         const int previous = lastSeenFrame;
@@ -537,9 +571,8 @@ private:
     const RenderOptions& options;
     const RenderCallbacks& callbacks;
 
-    juce::AudioFormatManager formats;
     juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatReader> reader;
+    std::unique_ptr<InputAudio> input;
     int numChannels = 0;
     double sampleRate = 0.0;
     juce::int64 inputLength = 0;
