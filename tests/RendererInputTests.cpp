@@ -195,6 +195,24 @@ TEST_F (DamagedInput, FlacIsDecodedToItsEndWhateverItsTotalSays)
     EXPECT_TRUE (warnings.isEmpty()) << warnings.joinIntoString ("\n");
 }
 
+TEST_F (DamagedInput, AiffWithAnImpossibleSampleSizeFailsClearly)
+{
+    // JUCE's AIFF reader would loop for ever on frames larger than its buffer.
+    juce::AiffAudioFormat aiff;
+    auto damaged = encodeOneSecond (aiff, 16);
+    const auto sampleSizeAt = offsetOf (damaged, "COMM") + 14;
+    damaged[sampleSizeAt] = (char)0x7f;
+    damaged[sampleSizeAt + 1] = (char)0x10;
+    file ("huge-samples.aiff").replaceWithData (damaged.getData(), damaged.getSize());
+
+    const auto parsed = parseRenderOptions (
+        {file ("huge-samples.aiff").getFullPathName(), file ("out.wav").getFullPathName()});
+    const auto result = runRender (*parsed.options, {});
+    ASSERT_TRUE (result.failed());
+    EXPECT_TRUE (result.getErrorMessage().contains ("cannot be decoded")) << result.getErrorMessage();
+    EXPECT_FALSE (file ("out.wav").exists());
+}
+
 #ifdef VARNELLE_RENDER_BINARY
 /** Starts the real renderer on a long render and stops it with `signalNumber` once its
     temporary outputs exist. Returns its exit status, or -1 if it did not end that way. */

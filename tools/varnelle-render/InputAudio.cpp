@@ -441,7 +441,11 @@ juce::Result openInputAudio (std::unique_ptr<juce::InputStream> stream, const ju
     {
         std::unique_ptr<juce::AudioFormatReader> reader (
             juce::AiffAudioFormat().createReaderFor (stream.release(), true));
-        if (reader == nullptr || reader->numChannels < 1 || reader->bitsPerSample < 1)
+        // JUCE's AIFF reader decodes these sample sizes only, and loops for ever on frames
+        // larger than its 5760-byte buffer.
+        const auto bits = reader != nullptr ? reader->bitsPerSample : 0;
+        if (reader == nullptr || reader->numChannels < 1 || reader->numChannels > 64 ||
+            (bits != 8 && bits != 16 && bits != 24 && bits != 32))
             return notAudio;
         result = std::make_unique<AiffInput> (std::move (reader), total, name);
         return juce::Result::ok();

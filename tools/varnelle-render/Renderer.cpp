@@ -336,8 +336,11 @@ public:
             return fail (quoted (options.inputPath) + " has " + juce::String (input->getNumChannels()) +
                          " channels; only mono and stereo files can be rendered");
 
-        if (!std::isfinite (input->getSampleRate()) || input->getSampleRate() <= 0.0)
-            return fail (quoted (options.inputPath) + " has no usable sample rate");
+        // Far outside any real rate a damaged header is the likelier story.
+        if (!std::isfinite (input->getSampleRate()) || input->getSampleRate() < 1000.0 ||
+            input->getSampleRate() > 768000.0)
+            return fail (quoted (options.inputPath) + " has no usable sample rate (" +
+                         formatNumber (input->getSampleRate()) + " Hz; 1000 to 768000 Hz can be rendered)");
 
         numChannels = input->getNumChannels();
         sampleRate = input->getSampleRate();
