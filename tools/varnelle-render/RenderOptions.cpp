@@ -226,7 +226,10 @@ Runs the Varnelle processor over IN (WAV, AIFF or FLAC; mono or stereo) at the f
 sample rate and writes OUT as a 32-bit float WAV file with the same sample rate, channel
 count and length. The processor's 2048-sample latency is removed: the input is followed by
 2048 samples of silence and the first 2048 output samples are dropped, so OUT lines up with
-IN sample for sample.
+IN sample for sample. The length is what IN really holds, not what its header claims: a WAV
+whose data size is 0xFFFFFFFF (a streaming writer's placeholder) or larger than the file is
+read to the end of its bytes, a FLAC stream until it ends whatever its total says; a header
+that disagrees gets a warning with both figures.
 
 Options:
   --set ID=VALUE      Sets a parameter in its own units, e.g. --set band1_gain=-12 or
@@ -255,8 +258,10 @@ Options:
   -h, --help          Prints this text.
 
 Options may also be written --name=value. "--" ends the options.
-Outputs are written to temporary files and only replace their targets once complete.
+Outputs are written to temporary files and only replace their targets once complete; a
+render stopped by Ctrl+C, SIGTERM or SIGHUP removes them and leaves existing files as they were.
 Progress is printed on stderr for inputs longer than 5 seconds.
-Exit status: 0 on success, 1 on any error (the message goes to stderr).
+Exit status: 0 on success, 1 on any error (the message goes to stderr), 130 after Ctrl+C
+(SIGINT), 143 after SIGTERM, 129 after SIGHUP.
 )";
 }
