@@ -990,8 +990,10 @@ TEST_F (PresetTest, FactoryPresetIsNeverRenamedDeletedOrSavedOver)
         const auto& item = it.getItem();
         if (item.itemID == 0)
             continue;
-        EXPECT_EQ (item.isEnabled,
-                   item.itemID != PresetMenu::renameItem && item.itemID != PresetMenu::deleteItem)
+        // Redo has nothing to redo yet; the load itself is the step Undo offers.
+        EXPECT_EQ (item.isEnabled, item.itemID != PresetMenu::renameItem &&
+                                       item.itemID != PresetMenu::deleteItem &&
+                                       item.itemID != PresetMenu::redoItem)
             << item.text;
     }
 
