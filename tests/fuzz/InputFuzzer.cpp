@@ -62,12 +62,12 @@ void writeSeed (const juce::File& dir, const char* name, const juce::MemoryBlock
 
 void setWord (juce::MemoryBlock& block, const char* id, juce::uint32 value)
 {
-    const auto* bytes = static_cast<const char*> (block.getData());
+    auto* bytes = static_cast<char*> (block.getData());
     for (size_t i = 0; i + 8 <= block.getSize(); ++i)
         if (std::memcmp (bytes + i, id, 4) == 0)
         {
-            juce::ByteOrder::littleEndian32Bits (&value);
-            std::memcpy (static_cast<char*> (block.getData()) + i + 4, &value, 4);
+            for (int b = 0; b < 4; ++b)
+                bytes[i + 4 + (size_t)b] = (char)((value >> (8 * b)) & 0xff); // little-endian
             return;
         }
 }
