@@ -93,25 +93,21 @@ void writeSeeds (const juce::File& dir)
     writeSeed (dir, "mono-24.flac", encode (flac, 1, 3000, 24));
 }
 
-bool writesSeeds()
-{
-    static const bool writes = []
-    {
-        const char* dir = std::getenv ("VARNELLE_FUZZ_WRITE_SEEDS");
-        if (dir == nullptr)
-            return false;
-        writeSeeds (juce::File (juce::String::fromUTF8 (dir)));
-        return true;
-    }();
-    return writes;
-}
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize (int*, char***)
+{
+    if (const char* dir = std::getenv ("VARNELLE_FUZZ_WRITE_SEEDS"))
+    {
+        writeSeeds (juce::File::getCurrentWorkingDirectory().getChildFile (dir));
+        std::fprintf (stderr, "seeds written to %s\n", dir);
+        std::exit (0);
+    }
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
-    if (writesSeeds())
-        std::exit (0);
-
     std::unique_ptr<InputAudio> input;
     const auto opened =
         openInputAudio (std::make_unique<juce::MemoryInputStream> (data, size, false), "'fuzz'", input);
