@@ -319,6 +319,8 @@ std::unique_ptr<juce::AudioPluginFormatManager> openPluginFormat (const PluginUn
     return formats;
 }
 
+namespace
+{
 juce::StringArray findOtherLv2BundlesWithUri (const juce::File& bundle, const juce::String& uri)
 {
     // The folders JUCE's LV2 host reads before any it is told; lilv keeps the first bundle of
@@ -336,6 +338,7 @@ juce::StringArray findOtherLv2BundlesWithUri (const juce::File& bundle, const ju
 
     return others;
 }
+} // namespace
 
 bool PluginChecker::openFormat (juce::StringArray& problems)
 {
@@ -353,6 +356,12 @@ juce::StringArray PluginChecker::findOtherMappedCopies() const
     return others;
 }
 
+juce::String PluginChecker::describeOtherCopies (const juce::StringArray& others) const
+{
+    return others.joinIntoString (", ") + " is mapped besides " + library.getFullPathName() +
+           ": another installed copy of Varnelle takes part; the remaining " + tag() + " checks are not run";
+}
+
 bool PluginChecker::onlyTheGivenLibraryIsMapped (const juce::String& when)
 {
     if (stopped)
@@ -363,9 +372,7 @@ bool PluginChecker::onlyTheGivenLibraryIsMapped (const juce::String& when)
         return true;
 
     report.add (tag(), "only the library of the given bundle is mapped " + when,
-                {others.joinIntoString (", ") + " is mapped besides " + library.getFullPathName() +
-                 ": another installed copy of Varnelle takes part; the remaining " + tag() +
-                 " checks are not run"});
+                {describeOtherCopies (others)});
     stopped = true;
     return false;
 }
@@ -454,9 +461,7 @@ void PluginChecker::checkLoading()
 
         if (const auto others = findOtherMappedCopies(); !others.isEmpty())
         {
-            problems.add (others.joinIntoString (", ") + " is mapped besides " + library.getFullPathName() +
-                          ": another installed copy of Varnelle takes part; the remaining " + tag() +
-                          " checks are not run");
+            problems.add (describeOtherCopies (others));
             stopped = true;
         }
     }

@@ -102,6 +102,8 @@ private:
 
     /** Mapped libraries of the plug-in's file name other than the given bundle's. */
     juce::StringArray findOtherMappedCopies() const;
+    /** What a failed check says about them. */
+    juce::String describeOtherCopies (const juce::StringArray& others) const;
     /** False, with a failed check and the format stopped, if another copy of the library is
         mapped: a shadowing copy took over what the host loaded, so the checks would test it. */
     bool onlyTheGivenLibraryIsMapped (const juce::String& when);
