@@ -169,11 +169,6 @@ public:
         return count;
     }
 
-    double getProportionRead() const override
-    {
-        return knownLength > 0 ? (double)samplesRead / (double)knownLength : 1.0;
-    }
-
 private:
     float sampleAt (const unsigned char* p) const
     {
@@ -248,11 +243,6 @@ public:
         }
         samplesRead += count;
         return count;
-    }
-
-    double getProportionRead() const override
-    {
-        return knownLength > 0 ? (double)samplesRead / (double)knownLength : 1.0;
     }
 
 private:

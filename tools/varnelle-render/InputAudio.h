@@ -31,8 +31,12 @@ public:
         the reason in getError(). */
     virtual int read (float* const* channels, int numSamples) = 0;
 
-    /** How much of the input has been read, 0 to 1, by its bytes. */
-    virtual double getProportionRead() const = 0;
+    /** How much of the input has been read, 0 to 1: by samples where the length is known,
+        by bytes where it is not. */
+    virtual double getProportionRead() const
+    {
+        return knownLength > 0 ? (double)samplesRead / (double)knownLength : 1.0;
+    }
 
     /** Samples read so far, per channel. */
     juce::int64 getNumSamplesRead() const noexcept { return samplesRead; }
