@@ -9,6 +9,7 @@
 // Setting VARNELLE_FUZZ_WRITE_SEEDS=<dir> makes the binary write its seed corpus into <dir>
 // and exit instead of fuzzing.
 
+#include "SeedRequest.h"
 #include "editor/UpdateCheck.h"
 
 #include <pthread.h>
@@ -94,12 +95,7 @@ void writeSeeds (const juce::File& dir)
 
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
-    if (const char* dir = std::getenv ("VARNELLE_FUZZ_WRITE_SEEDS"))
-    {
-        writeSeeds (juce::File::getCurrentWorkingDirectory().getChildFile (dir));
-        std::fprintf (stderr, "seeds written to %s\n", dir);
-        std::exit (0);
-    }
+    writeSeedsAndExitIfAsked ([] (const juce::File& dir) { writeSeeds (dir); });
     return 0;
 }
 

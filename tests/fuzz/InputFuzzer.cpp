@@ -6,6 +6,7 @@
 // and exit instead of fuzzing.
 
 #include "InputAudio.h"
+#include "SeedRequest.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -97,12 +98,7 @@ void writeSeeds (const juce::File& dir)
 
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
-    if (const char* dir = std::getenv ("VARNELLE_FUZZ_WRITE_SEEDS"))
-    {
-        writeSeeds (juce::File::getCurrentWorkingDirectory().getChildFile (dir));
-        std::fprintf (stderr, "seeds written to %s\n", dir);
-        std::exit (0);
-    }
+    writeSeedsAndExitIfAsked ([] (const juce::File& dir) { writeSeeds (dir); });
     return 0;
 }
 

@@ -36,6 +36,7 @@
 //     reads the first "value" while saving writes the last, and only the first is checked
 //     for non-finite numbers.
 
+#include "SeedRequest.h"
 #include "engine/StatePersistence.h"
 #include "engine/VarnelleAudioProcessor.h"
 
@@ -637,12 +638,7 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
     auto& h = harness();
 
-    if (const char* dir = std::getenv ("VARNELLE_FUZZ_WRITE_SEEDS"))
-    {
-        h.writeSeeds (juce::File::getCurrentWorkingDirectory().getChildFile (dir));
-        std::fprintf (stderr, "seeds written to %s\n", dir);
-        std::exit (0);
-    }
+    writeSeedsAndExitIfAsked ([&h] (const juce::File& dir) { h.writeSeeds (dir); });
 
     return 0;
 }
