@@ -4,7 +4,8 @@
 // 48 kHz device would ask for them. Prints the process's user + system time over the measured
 // seconds as a share of one core (the audio thread included, as in the Standalone app).
 //
-// Usage: varnelle-window-cpu idle|audio [SECONDS]   (run it on a display: window-cpu.sh)
+// Usage: varnelle-window-cpu idle|audio [SECONDS] [WxH]   (on a display: window-cpu.sh)
+// The size is the editor's (default 1140x760, within its resize limits).
 
 #include "BenchmarkSetup.h"
 #include "XErrorHandling.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace
@@ -69,6 +71,15 @@ private:
     std::atomic<bool> stop{false};
     std::thread thread;
 };
+
+/** "WxH" as two positive integers, or false. */
+bool parseSize (const char* text, int& width, int& height)
+{
+    char separator = 0;
+    char rest = 0;
+    return std::sscanf (text, "%d%c%d%c", &width, &separator, &height, &rest) == 3 &&
+           (separator == 'x' || separator == 'X') && width > 0 && height > 0;
+}
 } // namespace
 
 int main (int argc, char** argv)
@@ -76,10 +87,16 @@ int main (int argc, char** argv)
     const bool withAudio = argc >= 2 && std::strcmp (argv[1], "audio") == 0;
     if (argc < 2 || (!withAudio && std::strcmp (argv[1], "idle") != 0))
     {
-        std::fprintf (stderr, "usage: %s idle|audio [SECONDS]\n", argv[0]);
+        std::fprintf (stderr, "usage: %s idle|audio [SECONDS] [WxH]\n", argv[0]);
         return 2;
     }
     const int seconds = argc >= 3 ? std::max (1, std::atoi (argv[2])) : 20;
+    int width = 1140, height = 760;
+    if (argc >= 4 && !parseSize (argv[3], width, height))
+    {
+        std::fprintf (stderr, "error: the size must read WxH, for example 2400x1600, not '%s'\n", argv[3]);
+        return 2;
+    }
 
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
     if (!varnelle::hostcheck::createWindowManagerAtoms())
@@ -96,6 +113,17 @@ int main (int argc, char** argv)
     processor.prepareToPlay (sampleRate, blockSize);
 
     std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+    // The sizes a user can drag the window to, no others.
+    if (auto* limits = editor->getConstrainer();
+        limits != nullptr && (width < limits->getMinimumWidth() || width > limits->getMaximumWidth() ||
+                              height < limits->getMinimumHeight() || height > limits->getMaximumHeight()))
+    {
+        std::fprintf (stderr, "error: the window is %dx%d to %dx%d, not %dx%d\n", limits->getMinimumWidth(),
+                      limits->getMinimumHeight(), limits->getMaximumWidth(), limits->getMaximumHeight(),
+                      width, height);
+        return 2;
+    }
+    editor->setSize (width, height);
     juce::DocumentWindow window ("Varnelle", juce::Colours::black, 0);
     window.setUsingNativeTitleBar (false);
     window.setContentNonOwned (editor.get(), true);
@@ -121,7 +149,7 @@ int main (int argc, char** argv)
     window.clearContentComponent();
     editor.reset();
 
-    std::printf ("window open, %s: %.2f s of CPU in %d s = %.1f%% of a core\n",
+    std::printf ("%dx%d, window open, %s: %.2f s of CPU in %d s = %.1f%% of a core\n", width, height,
                  withAudio ? "following audio" : "no audio", cpu, seconds, 100.0 * cpu / seconds);
     return 0;
 }
