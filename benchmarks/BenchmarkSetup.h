@@ -5,6 +5,7 @@
 // knees and timing) and their gains moved by a slow automation between blocks.
 
 #include "BenchmarkMaterial.h"
+#include "ReferenceEngine.h"
 #include "engine/VarnelleAudioProcessor.h"
 
 #include <cmath>
@@ -62,15 +63,26 @@ inline juce::AudioBuffer<float> makeMaterial()
     return makeMaterial (materialLength, sampleRate);
 }
 
+/** Which signal path a run measures: the plug-in's, or the plain statement of the algorithm
+    that the tests hold it to (reading the same parameters). */
+enum class Engine
+{
+    plugin,
+    reference
+};
+
 /** Feeds the material block by block and moves the parameters before each block. */
 class EngineRun
 {
 public:
-    explicit EngineRun (EnginePath path) : processor (std::make_unique<VarnelleAudioProcessor> (path))
+    explicit EngineRun (Engine engineToRun = Engine::plugin)
+        : processor (std::make_unique<VarnelleAudioProcessor>()), engine (engineToRun),
+          referenceEngine (processor->getBandParams())
     {
         configureFiveActiveBands (*processor);
         processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
         processor->prepareToPlay (sampleRate, blockSize);
+        referenceEngine.prepare (sampleRate, 2);
     }
 
     /** Copies the next `numSamples` of material into the block buffer and moves the parameters. */
@@ -85,7 +97,13 @@ public:
         position = (position + numSamples) % materialLength;
     }
 
-    void processBlock() { processor->processBlock (buffer, midi); }
+    void processBlock()
+    {
+        if (engine == Engine::reference)
+            referenceEngine.processBlock (buffer);
+        else
+            processor->processBlock (buffer, midi);
+    }
 
     /** What an open window does 30 times a second: fetch the newest display spectra. */
     void pollSpectra()
@@ -111,6 +129,8 @@ public:
 
 private:
     std::unique_ptr<VarnelleAudioProcessor> processor;
+    Engine engine;
+    reference::Engine referenceEngine;
     juce::AudioBuffer<float> material = makeMaterial();
     juce::AudioBuffer<float> buffer{2, blockSize};
     juce::MidiBuffer midi;

@@ -1,9 +1,9 @@
-// Processes exactly one second of stereo 48 kHz audio (the setting of BenchmarkSetup.h) on one
-// engine path, after a warm-up, so that an instruction counter can measure one second of
-// steady-state work: run it under callgrind with collection limited to processOneSecond
-// (see callgrind-one-second.sh).
+// Processes exactly one second of stereo 48 kHz audio (the setting of BenchmarkSetup.h) on the
+// plug-in's engine ("optimised") or the plain reference engine the tests hold it to, after a warm-up, so that
+// an instruction counter can measure one second of steady-state work: run it under callgrind with collection
+// limited to processOneSecond (see callgrind-one-second.sh).
 //
-// "silence" is the optimised path after the material has fallen silent for 8 s, long enough
+// "silence" is the plug-in's engine after the material has fallen silent for 8 s, long enough
 // for the smoothed gains to rest: the second processed is silence.
 //
 // Usage: varnelle_one_second reference|optimised|silence
@@ -48,10 +48,11 @@ int main (int argc, char** argv)
         std::fprintf (stderr, "usage: %s reference|optimised|silence\n", argv[0]);
         return 2;
     }
-    const auto path = is ("reference") ? varnelle::EnginePath::reference : varnelle::EnginePath::optimised;
+    const auto engine =
+        is ("reference") ? varnelle::bench::Engine::reference : varnelle::bench::Engine::plugin;
 
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
-    varnelle::bench::EngineRun run (path);
+    varnelle::bench::EngineRun run (engine);
     run.warmUp();
     if (is ("silence"))
     {

@@ -1,4 +1,5 @@
-// Realtime factor (seconds of audio per second of CPU) of both engine paths in the setting of
+// Realtime factor (seconds of audio per second of CPU) of the plug-in's engine ("optimised")
+// and of the plain reference engine the tests hold it to, in the setting of
 // BenchmarkSetup.h: stereo, 48 kHz, blocks of 512 samples, pink noise plus sines, five active
 // bands whose gains move between blocks.
 //
@@ -6,7 +7,7 @@
 // the material and other processes on a busy machine count as little as possible. Reading that
 // clock is a system call that itself costs about half a microsecond, as much as a whole silent
 // block: its own cost, measured in the same run, is taken off every timed block. The third
-// entry alternates the two paths block by block and reports both factors and their ratio from
+// entry alternates the two engines block by block and reports both factors and their ratio from
 // the same stretch of time, which keeps the ratio steady when the machine's load changes.
 
 #include "BenchmarkSetup.h"
@@ -24,7 +25,6 @@
 namespace
 {
 using namespace varnelle::bench;
-using varnelle::EnginePath;
 
 double threadCpuSeconds()
 {
@@ -72,9 +72,9 @@ constexpr double blockSeconds = blockSize / sampleRate;
 // A block of 512 samples lasts 10.7 ms; a window polls every 33 ms.
 constexpr int blocksPerPoll = 3;
 
-void runPath (benchmark::State& state, EnginePath path, bool windowOpen = false)
+void runEngine (benchmark::State& state, Engine engine, bool windowOpen = false)
 {
-    EngineRun run (path);
+    EngineRun run (engine);
     run.warmUp();
 
     double cpuSeconds = 0.0;
@@ -94,25 +94,25 @@ void runPath (benchmark::State& state, EnginePath path, bool windowOpen = false)
 
 void BM_FiveBandsReference (benchmark::State& state)
 {
-    runPath (state, EnginePath::reference);
+    runEngine (state, Engine::reference);
 }
 
 void BM_FiveBandsOptimised (benchmark::State& state)
 {
-    runPath (state, EnginePath::optimised);
+    runEngine (state, Engine::plugin);
 }
 
 // The same with an editor open: the display spectra are computed for every frame of channel 0.
 void BM_FiveBandsOptimisedWindowOpen (benchmark::State& state)
 {
-    runPath (state, EnginePath::optimised, true);
+    runEngine (state, Engine::plugin, true);
 }
 
-// One iteration: one block on each path.
+// One iteration: one block on each engine.
 void BM_FiveBandsOptimisedVsReference (benchmark::State& state)
 {
-    EngineRun reference (EnginePath::reference);
-    EngineRun optimised (EnginePath::optimised);
+    EngineRun reference (Engine::reference);
+    EngineRun optimised (Engine::plugin);
     reference.warmUp();
     optimised.warmUp();
 

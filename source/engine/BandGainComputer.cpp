@@ -22,10 +22,6 @@ float clampTo (float v, float lo, float hi) noexcept
 {
     return v < lo ? lo : std::min (v, hi);
 }
-float clamp01 (float v) noexcept
-{
-    return clampTo (v, 0.0f, 1.0f);
-}
 VARNELLE_KERNEL_INLINE float smooth (float t) noexcept
 {
     return t * t * (3.0f - 2.0f * t);
@@ -66,36 +62,7 @@ BandFrameSettings settingsFromValues (const std::array<float, paramsPerBand>& v,
     return s;
 }
 
-float frequencyWeight (const BandFrameSettings& s, float binHz) noexcept
-{
-    if (!(s.freqLo < s.freqHi))
-        return 0.0f;
-    const float width = std::max (s.edgeWidthHz, 0.001f);
-    const float rampLo = clamp01 ((binHz - (s.freqLo - s.edgeWidthHz)) / width);
-    const float rampHi = clamp01 ((s.edgeWidthHz + s.freqHi - binHz) / width);
-    return std::min (rampHi, rampLo);
-}
-
-float levelWeight (const BandFrameSettings& s, float levelDb) noexcept
-{
-    if (!(s.levelLo < s.levelHi))
-        return 0.0f;
-    const float lower = s.lowerKneeDb > 0.0f
-                            ? smooth (clamp01 ((levelDb - s.levelLo) / std::max (s.lowerKneeDb, 0.001f)))
-                            : (levelDb >= s.levelLo ? 1.0f : 0.0f);
-    const float upper = s.upperKneeDb > 0.0f
-                            ? smooth (clamp01 ((s.levelHi - levelDb) / std::max (s.upperKneeDb, 0.001f)))
-                            : (levelDb <= s.levelHi ? 1.0f : 0.0f);
-    return std::min (upper, lower);
-}
 } // namespace
-
-float binLevelDb (std::complex<float> bin, int binIndex) noexcept
-{
-    const float scale = (binIndex == 0 || binIndex == fftSize / 2) ? 1.0f / 2048.0f : 1.0f / 1024.0f;
-    const float m = std::hypot (bin.real(), bin.imag()) * scale + 1.0e-9f;
-    return m > 0.0f ? std::max (20.0f * std::log10 (m), floorDb) : floorDb;
-}
 
 namespace
 {
@@ -149,42 +116,10 @@ ReleaseKey readReleaseKey (const BandParamPointers& params) noexcept
     return key;
 }
 
-void applyBandGainsReference (std::complex<float>* spectrum, BandGainMemory& bandGains,
-                              const BandSettings& settings, double sampleRate) noexcept
-{
-    const float binWidthHz = (float)sampleRate;
-    for (int i = 0; i < numBins; ++i)
-    {
-        // All bands see the level of the bin before any gain of this frame.
-        const float levelDb = binLevelDb (spectrum[i], i);
-        const float binHz = binWidthHz * (float)i * (1.0f / 2048.0f);
-        float product = 1.0f;
-
-        for (size_t b = 0; b < (size_t)numBands; ++b)
-        {
-            const auto& s = settings[b];
-            const float weight = frequencyWeight (s, binHz) * levelWeight (s, levelDb);
-            const float target = weight * (s.gainLinear - 1.0f) + 1.0f;
-
-            // Attack while moving further from unity (cut or boost), release otherwise.
-            float& g = bandGains[b][(size_t)i];
-            const float coeff =
-                std::abs (target - 1.0f) > std::abs (g - 1.0f) ? s.attackCoeff : s.releaseCoeff;
-            g = (target - g) * coeff + g;
-            product *= g;
-        }
-
-        const float gain = product < minGain ? minGain : std::min (product, maxGain);
-        spectrum[i] *= gain;
-        if (i > 0 && i < fftSize / 2)
-            spectrum[fftSize - i] *= gain;
-    }
-}
-
 namespace
 {
 // One band's settings as the per-bin loop uses them: every value that depends only on the
-// band is formed here once, with the same operations the reference performs per bin.
+// band is formed here once, with the same operations the per-bin rule would perform.
 struct BandConstants
 {
     float lowEdgeHz;  // freqLo − edgeWidthHz
@@ -218,7 +153,8 @@ BandConstants makeBandConstants (const BandFrameSettings& s) noexcept
     return c;
 }
 
-// The frequency weights of one band for every bin (frequencyWeight of the reference).
+// The frequency weights of one band for every bin: 1 between its edges, falling linearly to 0
+// over the ramp width outside them; 0 for a band whose edges are not in order.
 VARNELLE_KERNEL_INLINE void computeFrequencyWeights (const BandConstants& c, const float* __restrict binHz,
                                                      float* __restrict weights) noexcept
 {
@@ -314,7 +250,7 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
     for (int i = 0; i < numBins; ++i)
         product[i] = 1.0f;
 
-    // Bands in order, so every bin's product is formed in the reference's order.
+    // Bands in order, so every bin's product is formed band 1 first, whichever bins are skipped.
     for (size_t b = 0; b < (size_t)numBands; ++b)
     {
         const auto c = makeBandConstants (settings[b]);

@@ -29,10 +29,6 @@ struct BandFrameSettings
 
 using BandSettings = std::array<BandFrameSettings, numBands>;
 
-/** A bin's level in dB on the engine's scale: a full-scale sine centred on a bin reads about
-    -6 dB; silence reads -160 dB. */
-float binLevelDb (std::complex<float> bin, int binIndex) noexcept;
-
 /** Reads each band's parameters once and turns them into this frame's settings. A bypassed
     band, or one with a missing or non-finite value, keeps the inert defaults. */
 BandSettings computeBandSettings (const BandParamPointers& params, double sampleRate) noexcept;
@@ -42,14 +38,6 @@ BandSettings computeBandSettings (const BandParamPointers& params, double sample
     cheap to read, no exp. */
 using ReleaseKey = std::array<float, numBands>;
 ReleaseKey readReleaseKey (const BandParamPointers& params) noexcept;
-
-/** Moves the smoothed per-band gains of bins 0..numBins-1 towards their targets and applies
-    their limited product to `spectrum` (fftSize bins, mirrored half included).
-
-    The straightforward per-bin scalar code, kept as the reference the optimised path is
-    checked against. */
-void applyBandGainsReference (std::complex<float>* spectrum, BandGainMemory& bandGains,
-                              const BandSettings& settings, double sampleRate) noexcept;
 
 /** Every band's frequency weight for every bin, kept from frame to frame. A band's weights
     depend only on its frequency edges and the sample rate, so applyBandGains recomputes them
@@ -71,18 +59,24 @@ struct FrequencyWeightCache
     alignas (64) std::array<std::array<float, numBins>, numBands> weights;
 };
 
-/** The levels of bins 0..numBins-1 as binLevelDb measures them (log10 rounded once in double
-    instead of log10f, so a level may differ by float rounding). */
+/** The levels of bins 0..numBins-1 in dB on the engine's scale: 20·log10 (|X| / 1024 + 1e-9),
+    bins 0 and 1024 over 2048, floored at -160 dB; a full-scale sine centred on a bin reads
+    about -6 dB. log10 is rounded once in double, so a level may differ from log10f's by float
+    rounding. */
 void computeBinLevels (const std::complex<float>* spectrum, float* levelDb,
                        KernelVariant variant = KernelVariant::baseline) noexcept;
 
-/** The same per-bin work as applyBandGainsReference with the same single-precision formulas
-    in the same order, arranged for the vectoriser: band by band over arrays of bins, per-band
-    constants hoisted, selects instead of branches.
+/** Moves the smoothed per-band gains of bins 0..numBins-1 towards their targets and applies
+    their limited product to `spectrum`. Per bin: each band's target is 1 + weight · (gain − 1),
+    the weight the product of its frequency ramp and level knees; each gain moves towards its
+    target by the attack coefficient when that leads further from unity, else by the release;
+    the product of the five is limited to 1e-6..32. Single-precision formulas in that order,
+    arranged for the vectoriser: band by band over arrays of bins, per-band constants
+    hoisted, selects instead of branches.
 
     `levelDb`: the numBins pre-gain levels (computeBinLevels). `spectrumBins`: numBins for the
     half spectrum of a real transform, or fftSize, in which case bins 2048 − i get the gains of
-    bins i = 1..1023 as well. Given the same levels, the results equal the reference's.
+    bins i = 1..1023 as well.
     `cache`, if given, keeps the frequency weights between calls. Allocates nothing (about
     16 KB of stack); safe on the audio thread. Every `variant` gives the same results. With
     `ranges` (which must have been kept with these gains since their reset), only the bins a

@@ -5,7 +5,7 @@
 namespace varnelle
 {
 
-/** The instruction sets the optimised path's per-bin kernels (bin levels, band gains) are
+/** The instruction sets the engine's per-bin kernels (bin levels, band gains) are
     compiled for. Every variant computes bit for bit the same results: each is the same
     source compiled for wider vectors (no fused multiply-adds, so every rounding stays where
     it is), and the engine picks the fastest one the CPU runs, once, when it is built. */

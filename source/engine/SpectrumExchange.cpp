@@ -39,18 +39,6 @@ bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFr
     return true;
 }
 
-void computeDisplaySpectrumReference (const std::complex<float>* spectrum, float* out) noexcept
-{
-    for (int i = 0; i < numDisplayBins; ++i)
-    {
-        const float scale = i == 0 ? 1.0f / 2048.0f : 1.0f / 1024.0f;
-        const float m = std::hypot (spectrum[i].real(), spectrum[i].imag()) * scale + 1.0e-9f;
-        const float db = m > 0.0f ? std::max (20.0f * std::log10 (m), -100.0f) : -100.0f;
-        const float value = (db + 100.0f) / 100.0f;
-        out[i] = value < 0.0f ? 0.0f : std::min (value, 1.0f);
-    }
-}
-
 namespace
 {
 constexpr float displayFloorDb = -100.0f;

@@ -66,11 +66,8 @@ private:
 };
 
 /** Display values of bins 0..numDisplayBins-1: (dB + 100) / 100 limited to 0..1, on the
-    band gain computer's level scale. The straightforward scalar code, kept as the reference. */
-void computeDisplaySpectrumReference (const std::complex<float>* spectrum, float* out) noexcept;
-
-/** The same values from the vectorised level kernel (log10 rounded once in double instead of
-    log10f, so a value may differ by float rounding). */
+    band gain computer's level scale, from the vectorised level kernel (log10 rounded once in
+    double, so a value may differ from log10f's by float rounding). */
 void computeDisplaySpectrum (const std::complex<float>* spectrum, float* out,
                              KernelVariant variant = KernelVariant::baseline) noexcept;
 

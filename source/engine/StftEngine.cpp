@@ -19,14 +19,6 @@ namespace
 // unaffected.
 constexpr float normaliserFloor = 0.5f;
 constexpr float windowSumThreshold = 1.0e-6f;
-
-size_t accumulatorIndex (std::int64_t sampleIndex) noexcept
-{
-    auto idx = sampleIndex % accumulatorSize;
-    if (idx < 0)
-        idx += accumulatorSize;
-    return (size_t)idx;
-}
 } // namespace
 
 std::vector<float> makeHannWindow()
@@ -37,10 +29,8 @@ std::vector<float> makeHannWindow()
     return window;
 }
 
-StftEngine::StftEngine (const BandParamPointers& params, SpectrumExchange* analyzerToFeed,
-                        EnginePath enginePath)
-    : bandParams (params), analyzer (analyzerToFeed), path (enginePath),
-      fft (makeFrameFft (enginePath == EnginePath::optimised ? FftBackend::fftw : FftBackend::juce)),
+StftEngine::StftEngine (const BandParamPointers& params, SpectrumExchange* analyzerToFeed)
+    : bandParams (params), analyzer (analyzerToFeed), fft (makeFrameFft (FftBackend::fftw)),
       scratch (std::make_unique<FrameScratch>())
 {
 }
@@ -126,18 +116,13 @@ void StftEngine::blendWithDelayedInput (ChannelState& state, float* output, cons
 }
 
 // Whether a frame's band gains changed any bin: some smoothed gain is not exactly 1. Only the
-// bins of each band's range can differ (all bins when no ranges are kept).
-static bool bandGainsChangeAnything (const BandGainMemory& gains, const BandGainRanges* ranges) noexcept
+// bins of each band's range can differ.
+static bool bandGainsChangeAnything (const BandGainMemory& gains, const BandGainRanges& ranges) noexcept
 {
     for (size_t b = 0; b < gains.size(); ++b)
-    {
-        const auto& bandGains = gains[b];
-        const int begin = ranges != nullptr ? (*ranges)[b].begin : 0;
-        const int end = ranges != nullptr ? (*ranges)[b].end : (int)bandGains.size();
-        for (int k = begin; k < end; ++k)
-            if (bandGains[(size_t)k] != 1.0f)
+        for (int k = ranges[b].begin; k < ranges[b].end; ++k)
+            if (gains[b][(size_t)k] != 1.0f)
                 return true;
-    }
     return false;
 }
 
@@ -180,8 +165,7 @@ void StftEngine::noteWhetherFrameChanged (ChannelState& state) const noexcept
         state.unchangedFrames = 0;
         return;
     }
-    const bool changed = bandGainsChangeAnything (
-        state.bandGains, path == EnginePath::optimised ? &state.bandGainRanges : nullptr);
+    const bool changed = bandGainsChangeAnything (state.bandGains, state.bandGainRanges);
     state.unchangedFrames = changed ? 0 : std::min (state.unchangedFrames + 1, 1 << 20);
 }
 
@@ -193,99 +177,16 @@ void StftEngine::processChannel (int channel, float* samples, int numSamples) no
         return;
     }
 
-    auto& state = channelStates[(size_t)channel];
-    const bool publish = channel == 0;
-    if (path == EnginePath::optimised)
-    {
-        processChannelOptimised (state, samples, numSamples, publish);
-        return;
-    }
-    for (int i = 0; i < numSamples; ++i)
-        processSample (state, samples[i], publish);
+    processSamples (channelStates[(size_t)channel], samples, numSamples, channel == 0);
 }
 
-void StftEngine::processSample (ChannelState& state, float& sample, bool publishAnalyzer) noexcept
-{
-    // A NaN or infinity from upstream would stay in the ring and every frame for 2048
-    // samples, and in the smoothed gains for good: it enters as silence instead.
-    const float delayedInput = state.inputRing[(size_t)state.writePosition];
-    state.inputRing[(size_t)state.writePosition] = std::isfinite (sample) ? sample : 0.0f;
-    state.writePosition = (state.writePosition + 1) % fftSize;
-
-    const auto stored = state.samplesWritten + 1;
-    if (stored >= fftSize && (stored - fftSize) % hopSize == 0)
-        processFrame (state, publishAnalyzer);
-
-    float output = 0.0f;
-    const auto outputIndex = state.samplesWritten - latencySamples;
-    if (outputIndex >= 0)
-    {
-        const auto idx = accumulatorIndex (outputIndex);
-        const float windowSum = state.windowSumAccumulator[idx];
-        if (windowSum > windowSumThreshold)
-            output = state.outputAccumulator[idx] / juce::jmax (windowSum, normaliserFloor);
-        state.outputAccumulator[idx] = 0.0f;
-        state.windowSumAccumulator[idx] = 0.0f;
-    }
-
-    if (subtractsDelayedInput (state))
-        subtractDelayedInput (state, &output, &delayedInput, 1);
-    if (blendsDelayedInput (state))
-        blendWithDelayedInput (state, &output, &delayedInput, 1);
-
-    sample = output;
-    ++state.samplesWritten;
-}
-
-void StftEngine::processFrame (ChannelState& state, bool publishAnalyzer) noexcept
-{
-    const auto frameStart = state.samplesWritten - (fftSize - 1);
-    if (frameStart < 0)
-        return;
-
-    const auto settings = computeFrameSettings();
-    auto& work = *scratch;
-
-    for (int k = 0; k < fftSize; ++k)
-    {
-        const auto ringIndex = (size_t)((state.writePosition + k) % fftSize);
-        work.frame[k] = state.inputRing[ringIndex] * analysisWindow[(size_t)k];
-    }
-
-    // The reference path always has JUCE's complex transform: all 2048 bins.
-    fft->forward (work.frame, work.spectrum);
-
-    const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
-    if (publish)
-        computeDisplaySpectrumReference (work.spectrum, work.before);
-
-    applyBandGainsReference (work.spectrum, state.bandGains, settings, currentSampleRate);
-    noteWhetherFrameChanged (state);
-
-    if (publish)
-    {
-        computeDisplaySpectrumReference (work.spectrum, work.after);
-        analyzer->publish (work.before, work.after);
-    }
-
-    fft->inverse (work.spectrum, work.frame);
-
-    for (int k = 0; k < fftSize; ++k)
-    {
-        const auto idx = accumulatorIndex (frameStart + k);
-        const auto w = synthesisWindow[(size_t)k];
-        state.outputAccumulator[idx] += w * work.frame[k];
-        state.windowSumAccumulator[idx] += w * analysisWindow[(size_t)k];
-    }
-}
-
-// The optimised path does per block what processSample does per sample: for the samples up to
-// and including the next frame's newest one, store the inputs, read the outputs, then run the
-// frame. No output read in such a run touches an index the frame writes (the frame ending at
-// sample E writes E − 2047..E; the run reads at most E − 2048), so the order gives the same
-// samples as the per-sample loop.
-void StftEngine::processChannelOptimised (ChannelState& state, float* samples, int numSamples,
-                                          bool publishAnalyzer) noexcept
+// Block-wise what the algorithm states per sample (store the input, run a frame when one is
+// complete, read the output): for the samples up to and including the next frame's newest
+// one, store the inputs, read the outputs, then run the frame. No output read in such a run
+// touches an index the frame writes (the frame ending at sample E writes E − 2047..E; the run
+// reads at most E − 2048), so the order gives the same samples as a per-sample loop.
+void StftEngine::processSamples (ChannelState& state, float* samples, int numSamples,
+                                 bool publishAnalyzer) noexcept
 {
     constexpr std::int64_t firstFrameSample = fftSize - 1;
     constexpr size_t accumulatorMask = (size_t)accumulatorSize - 1;
@@ -386,13 +287,12 @@ void StftEngine::processChannelOptimised (ChannelState& state, float* samples, i
 
         state.samplesWritten += count;
         if (first + count - 1 == nextFrame)
-            processFrameOptimised (state, nextFrame, publishAnalyzer);
+            processFrame (state, nextFrame, publishAnalyzer);
         done += count;
     }
 }
 
-void StftEngine::processFrameOptimised (ChannelState& state, std::int64_t newestSample,
-                                        bool publishAnalyzer) noexcept
+void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, bool publishAnalyzer) noexcept
 {
     const auto frameStart = newestSample - (fftSize - 1);
     if (frameStart < 0)

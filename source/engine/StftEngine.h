@@ -16,18 +16,6 @@ namespace varnelle
 
 class SpectrumExchange;
 
-/** How the engine computes: both paths give the same output up to float rounding.
-
-    reference: the straightforward code, sample by sample, with JUCE's complex FFT over all
-    2048 bins and the scalar band gain and display loops.
-    optimised: block-wise ring and accumulator work, FFTW's real-input transform over the 1025
-    bins that matter, and the vectorised band gain and display loops. */
-enum class EnginePath
-{
-    reference,
-    optimised
-};
-
 /** The signal path: per channel, a 2048-sample analysis frame every 512 samples, band gains
     applied to its spectrum, weighted overlap-add and a fixed delay of 2048 samples.
 
@@ -38,8 +26,7 @@ enum class EnginePath
 class StftEngine
 {
 public:
-    StftEngine (const BandParamPointers& bandParams, SpectrumExchange* analyzer,
-                EnginePath path = EnginePath::optimised);
+    StftEngine (const BandParamPointers& bandParams, SpectrumExchange* analyzer);
     ~StftEngine();
 
     /** Builds the windows and `numChannels` fresh records; all history is lost. */
@@ -79,19 +66,17 @@ public:
     void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
     bool isListeningToChange() const noexcept { return listeningToChange; }
 
-    /** On the optimised path, a frame that holds only silence skips its transforms and band
+    /** A frame that holds only silence skips its transforms and band
         gain work: its spectrum is zero, so it adds nothing to the output, and its gains move
         as applyBandGains would move them (not at all once they have come to rest). The output
         is the same either way; off is for comparisons. */
     void setSkipsSilence (bool shouldSkip) noexcept { skipsSilence = shouldSkip; }
 
-    EnginePath getPath() const noexcept { return path; }
-
-    /** The instruction set of the optimised path's kernels: the widest the CPU runs unless
+    /** The instruction set of the kernels: the widest the CPU runs unless
         set otherwise (to compare the variants). Not while processing. */
     void setKernelVariant (KernelVariant variant) noexcept { kernelVariant = variant; }
     KernelVariant getKernelVariant() const noexcept { return kernelVariant; }
-    /** The transform in use: fftw on the optimised path unless FFTW could not plan. */
+    /** The transform in use: fftw unless FFTW could not plan, then JUCE's. */
     FftBackend getFftBackend() const noexcept { return fft->getBackend(); }
 
     double getSampleRate() const noexcept { return currentSampleRate; }
@@ -112,7 +97,6 @@ private:
         FrequencyWeightCache frequencyWeights;
     };
 
-    void processSample (ChannelState& state, float& sample, bool publishAnalyzer) noexcept;
     BandSettings computeFrameSettings() const noexcept;
     bool blendsDelayedInput (const ChannelState& state) const noexcept;
     bool subtractsDelayedInput (const ChannelState& state) const noexcept;
@@ -121,12 +105,8 @@ private:
     void noteWhetherFrameChanged (ChannelState& state) const noexcept;
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
-    void processFrame (ChannelState& state, bool publishAnalyzer) noexcept;
-
-    void processChannelOptimised (ChannelState& state, float* samples, int numSamples,
-                                  bool publishAnalyzer) noexcept;
-    void processFrameOptimised (ChannelState& state, std::int64_t newestSample,
-                                bool publishAnalyzer) noexcept;
+    void processSamples (ChannelState& state, float* samples, int numSamples, bool publishAnalyzer) noexcept;
+    void processFrame (ChannelState& state, std::int64_t newestSample, bool publishAnalyzer) noexcept;
     void processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept;
     const BandSettings& getFrameSettings (std::int64_t newestSample) noexcept;
     void addToAccumulators (ChannelState& state, std::int64_t frameStart, const float* frame) noexcept;
@@ -134,7 +114,6 @@ private:
 
     const BandParamPointers& bandParams;
     SpectrumExchange* analyzer;
-    EnginePath path;
     std::unique_ptr<FrameFft> fft;
     std::unique_ptr<FrameScratch> scratch;
     std::vector<ChannelState> channelStates;
@@ -147,7 +126,7 @@ private:
     bool bypassed = false;
     bool listeningToChange = false;
     bool skipsSilence = true;
-    // The optimised path's settings of the frame ending at sample settingsFrame (-1: none).
+    // The settings of the frame ending at sample settingsFrame (-1: none).
     BandSettings frameSettings{};
     std::int64_t settingsFrame = -1;
 };

@@ -6,14 +6,12 @@
 
 #include <type_traits>
 
-VarnelleAudioProcessor::VarnelleAudioProcessor() : VarnelleAudioProcessor (varnelle::EnginePath::optimised) {}
-
-VarnelleAudioProcessor::VarnelleAudioProcessor (varnelle::EnginePath enginePath)
+VarnelleAudioProcessor::VarnelleAudioProcessor()
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), true)
                                 .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
       parameters (*this, nullptr, "Parameters", createParameterLayout()),
-      engine (bandParams, &spectrumExchange, enginePath)
+      engine (bandParams, &spectrumExchange)
 {
     cacheBandParamPointers();
     setLatencySamples (varnelle::latencySamples);

@@ -18,10 +18,7 @@
 class VarnelleAudioProcessor : public juce::AudioProcessor
 {
 public:
-    /** Uses the optimised engine path. */
     VarnelleAudioProcessor();
-    /** Uses the given engine path for its whole life (the reference path is for comparisons). */
-    explicit VarnelleAudioProcessor (varnelle::EnginePath enginePath);
     ~VarnelleAudioProcessor() override;
 
     const juce::String getName() const override;
