@@ -235,6 +235,21 @@ BinRange findSupport (const float* weights) noexcept
     return support;
 }
 
+// The bins a band must compute this frame: those it may have changed since the reset, widened
+// by its frequency support when it changes anything now. A bin's target differs from unity
+// only where its weight is above 0, and only if the band has a level range and a gain other
+// than 0 dB (else (w · l) · 0 + 1 = 1 exactly); where the target is unity and the gain already
+// is, a frame leaves both as they are.
+BinRange widenRange (BinRange& range, const BandConstants& c, BinRange support) noexcept
+{
+    const bool changesAnything = c.gainMinusOne != 0.0f && c.levelActive;
+    if (changesAnything && !support.isEmpty())
+        range = range.isEmpty()
+                    ? support
+                    : BinRange{std::min (range.begin, support.begin), std::max (range.end, support.end)};
+    return range;
+}
+
 VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int spectrumBins,
                                              const float* levelDb, BandGainMemory& bandGains,
                                              const BandSettings& settings, double sampleRate,
@@ -277,21 +292,10 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
             uncachedSupport = support;
         }
 
-        // A bin's target differs from unity only where its weight is above 0, and only if the
-        // band has a level range and a gain other than 0 dB (else (w · l) · 0 + 1 = 1 exactly).
-        // Where the target is unity and the gain already is, a frame leaves both as they are.
-        BinRange bins{0, numBins};
-        if (ranges != nullptr)
-        {
-            const bool changesAnything = c.gainMinusOne != 0.0f && c.levelActive;
-            auto support = cache != nullptr ? cache->supports[b] : uncachedSupport;
-            auto& range = (*ranges)[b];
-            if (changesAnything && !support.isEmpty())
-                range = range.isEmpty() ? support
-                                        : BinRange{std::min (range.begin, support.begin),
-                                                   std::max (range.end, support.end)};
-            bins = range;
-        }
+        const BinRange bins =
+            ranges != nullptr
+                ? widenRange ((*ranges)[b], c, cache != nullptr ? cache->supports[b] : uncachedSupport)
+                : BinRange{0, numBins};
 
         float* gains = bandGains[b].data();
         if (c.lowerSoft)

@@ -189,18 +189,13 @@ void StftEngine::processSamples (ChannelState& state, float* samples, int numSam
                                  bool publishAnalyzer) noexcept
 {
     constexpr std::int64_t firstFrameSample = fftSize - 1;
-    constexpr size_t accumulatorMask = (size_t)accumulatorSize - 1;
-    static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
 
-    float* ring = state.inputRing.data();
-    // The inputs of a run 2048 samples before, for the bypass: a run never spans more than
-    // one frame (fftSize samples), and the frame buffer is free until the run's frame.
+    // The inputs of a run 2048 samples before, for the bypass and the change: a run never
+    // spans more than one frame (fftSize samples), and the frame buffer is free until the
+    // run's frame.
     float* delayedInput = scratch->frame;
     const bool blendsDelayed = blendsDelayedInput (state);
     const bool subtractsDelayed = subtractsDelayedInput (state);
-    const bool needsDelayed = blendsDelayed || subtractsDelayed;
-    float* outputAccumulator = state.outputAccumulator.data();
-    float* windowSumAccumulator = state.windowSumAccumulator.data();
 
     int done = 0;
     while (done < numSamples)
@@ -213,72 +208,9 @@ void StftEngine::processSamples (ChannelState& state, float* samples, int numSam
         const int count = (int)std::min<std::int64_t> (numSamples - done, nextFrame - first + 1);
         float* x = samples + done;
 
-        // Inputs into the ring (a NaN or infinity enters as silence), in at most two runs,
-        // noting the last one that is sound.
-        int lastSound = -1;
-        for (int i = 0; i < count;)
-        {
-            const int position = state.writePosition;
-            const int n = std::min (count - i, fftSize - position);
-            float* __restrict dest = ring + position;
-            const float* __restrict src = x + i;
-            if (needsDelayed) // the slots about to be written hold the inputs of fftSize samples ago
-                std::copy (dest, dest + n, delayedInput + i);
-            const int lastInPart = storeInputs (src, dest, n, kernelVariant);
-            if (lastInPart >= 0)
-                lastSound = i + lastInPart;
-            state.writePosition = position + n == fftSize ? 0 : position + n;
-            i += n;
-        }
-
-        // The run of zero inputs up to the newest one.
-        const int zeroRunBefore = state.zeroInputRun;
-        state.zeroInputRun =
-            lastSound >= 0 ? count - 1 - lastSound : std::min (zeroRunBefore + count, accumulatorSize);
-
-        // When every input that any frame overlapping these outputs has seen was zero, so far,
-        // the accumulators hold zeros there: the outputs are zero and only the window sums
-        // need clearing.
-        const bool outputsAreSilent = zeroRunBefore >= 2 * fftSize;
-
-        // Sound returns: the frames to come overlap silent frames whose window sums were left
-        // out; the sums still ahead of the output are added now.
-        if (lastSound >= 0 && state.deferredSumsFrom >= 0)
-            addDeferredWindowSums (state, first - latencySamples);
-
-        // Outputs: silence while the delay fills, then the normalised accumulators.
-        int i = 0;
-        if (first < latencySamples)
-        {
-            i = (int)std::min<std::int64_t> (count, latencySamples - first);
-            std::fill (x, x + i, 0.0f);
-        }
-        while (i < count)
-        {
-            const auto start = (size_t)(first + i - latencySamples) & accumulatorMask;
-            const int n = (int)std::min<size_t> ((size_t)(count - i), (size_t)accumulatorSize - start);
-            float* __restrict out = x + i;
-            float* __restrict acc = outputAccumulator + start;
-            float* __restrict sums = windowSumAccumulator + start;
-            if (outputsAreSilent)
-            {
-                // Every frame that added to these accumulators so far held only silence, and no
-                // later frame reaches back here: they hold zeros (perhaps -0) already.
-                std::fill (out, out + n, 0.0f);
-                std::fill (sums, sums + n, 0.0f);
-                i += n;
-                continue;
-            }
-            for (int k = 0; k < n; ++k)
-            {
-                const float windowSum = sums[k];
-                const float normalised = acc[k] / branchfree::maxOf (windowSum, normaliserFloor);
-                out[k] = branchfree::select (windowSum > windowSumThreshold, normalised, 0.0f);
-                acc[k] = 0.0f;
-                sums[k] = 0.0f;
-            }
-            i += n;
-        }
+        const bool outputsAreSilent =
+            storeRun (state, x, count, blendsDelayed || subtractsDelayed ? delayedInput : nullptr);
+        readRun (state, x, count, outputsAreSilent);
 
         if (subtractsDelayed)
             subtractDelayedInput (state, x, delayedInput, count);
@@ -289,6 +221,84 @@ void StftEngine::processSamples (ChannelState& state, float* samples, int numSam
         if (first + count - 1 == nextFrame)
             processFrame (state, nextFrame, publishAnalyzer);
         done += count;
+    }
+}
+
+// Stores a run of inputs in the ring (a NaN or infinity enters as silence), copying the inputs
+// they replace to `replaced` if given, and keeps the run of zero inputs up to the newest one.
+// Returns whether every input that any frame overlapping the run's outputs has seen was zero,
+// so far: then the accumulators hold zeros there.
+bool StftEngine::storeRun (ChannelState& state, const float* inputs, int count, float* replaced) noexcept
+{
+    float* ring = state.inputRing.data();
+    int lastSound = -1; // the last input of the run that is sound
+    for (int i = 0; i < count;)
+    {
+        const int position = state.writePosition;
+        const int n = std::min (count - i, fftSize - position);
+        float* __restrict dest = ring + position;
+        const float* __restrict src = inputs + i;
+        if (replaced != nullptr) // the slots about to be written hold the inputs of fftSize samples ago
+            std::copy (dest, dest + n, replaced + i);
+        const int lastInPart = storeInputs (src, dest, n, kernelVariant);
+        if (lastInPart >= 0)
+            lastSound = i + lastInPart;
+        state.writePosition = position + n == fftSize ? 0 : position + n;
+        i += n;
+    }
+
+    const int zeroRunBefore = state.zeroInputRun;
+    state.zeroInputRun =
+        lastSound >= 0 ? count - 1 - lastSound : std::min (zeroRunBefore + count, accumulatorSize);
+
+    // Sound returns: the frames to come overlap silent frames whose window sums were left
+    // out; the sums still ahead of the output are added now.
+    if (lastSound >= 0 && state.deferredSumsFrom >= 0)
+        addDeferredWindowSums (state, state.samplesWritten - latencySamples);
+
+    return zeroRunBefore >= 2 * fftSize;
+}
+
+// The outputs of a run: silence while the delay fills, then the normalised accumulators, which
+// are cleared for the frames to come.
+void StftEngine::readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent) noexcept
+{
+    constexpr size_t accumulatorMask = (size_t)accumulatorSize - 1;
+    static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
+
+    const std::int64_t first = state.samplesWritten;
+    int i = 0;
+    if (first < latencySamples)
+    {
+        i = (int)std::min<std::int64_t> (count, latencySamples - first);
+        std::fill (outputs, outputs + i, 0.0f);
+    }
+    while (i < count)
+    {
+        const auto start = (size_t)(first + i - latencySamples) & accumulatorMask;
+        const int n = (int)std::min<size_t> ((size_t)(count - i), (size_t)accumulatorSize - start);
+        float* __restrict out = outputs + i;
+        float* __restrict acc = state.outputAccumulator.data() + start;
+        float* __restrict sums = state.windowSumAccumulator.data() + start;
+        if (outputsAreSilent)
+        {
+            // Every frame that added to these accumulators so far held only silence, and no
+            // later frame reaches back here: they hold zeros (perhaps -0) already.
+            std::fill (out, out + n, 0.0f);
+            std::fill (sums, sums + n, 0.0f);
+        }
+        else
+        {
+            for (int k = 0; k < n; ++k)
+            {
+                const float windowSum = sums[k];
+                const float normalised = acc[k] / branchfree::maxOf (windowSum, normaliserFloor);
+                out[k] = branchfree::select (windowSum > windowSumThreshold, normalised, 0.0f);
+                acc[k] = 0.0f;
+                sums[k] = 0.0f;
+            }
+        }
+        i += n;
     }
 }
 

@@ -106,6 +106,8 @@ private:
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
     void processSamples (ChannelState& state, float* samples, int numSamples, bool publishAnalyzer) noexcept;
+    bool storeRun (ChannelState& state, const float* inputs, int count, float* replaced) noexcept;
+    void readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent) noexcept;
     void processFrame (ChannelState& state, std::int64_t newestSample, bool publishAnalyzer) noexcept;
     void processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept;
     const BandSettings& getFrameSettings (std::int64_t newestSample) noexcept;
