@@ -1,6 +1,5 @@
 #include "editor/HistoryStretcher.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -94,14 +93,10 @@ void HistoryStretcher::draw (juce::Graphics& g, const Source& source, juce::Rect
     int drawFrom = 0;
     if (sized && newKey == key && end >= pictureEnd && end - pictureEnd < n)
     {
-        // The oldest pixels give way to the new ones where they were: nothing moves.
         const auto moved = (int)(columnStart (end) - columnStart (pictureEnd));
-        ringStart = (ringStart + moved) % w;
+        if (moved > 0)
+            picture.moveImageSection (0, 0, moved, 0, w - moved, h);
         drawFrom = w - moved;
-    }
-    else
-    {
-        ringStart = 0;
     }
     if (!sized)
         picture = juce::Image (juce::Image::RGB, w, h, false, juce::SoftwareImageType());
@@ -110,20 +105,7 @@ void HistoryStretcher::draw (juce::Graphics& g, const Source& source, juce::Rect
 
     if (drawFrom < w)
         drawColumns (source, drawFrom, plot.getY(), stripes);
-
-    // The ring in two pieces: picture columns ringStart.. first, then 0..ringStart.
-    const int split = w - ringStart;
-    {
-        const juce::Graphics::ScopedSaveState saved (g);
-        g.reduceClipRegion (plot.withWidth (split));
-        g.drawImageAt (picture, plot.getX() - ringStart, plot.getY());
-    }
-    if (ringStart > 0)
-    {
-        const juce::Graphics::ScopedSaveState saved (g);
-        g.reduceClipRegion (plot.withTrimmedLeft (split));
-        g.drawImageAt (picture, plot.getX() + split, plot.getY());
-    }
+    g.drawImageAt (picture, plot.getX(), plot.getY());
 }
 
 void HistoryStretcher::drawColumns (const Source& source, int from, int plotY,
@@ -139,16 +121,8 @@ void HistoryStretcher::drawColumns (const Source& source, int from, int plotY,
     {
         stretchRow (rowBuffer.data(), reinterpret_cast<const juce::PixelRGB*> (history.getLinePointer (y)),
                     sourceColumns.data(), from, w, tintOfRow (stripes, y + plotY));
-        // Plot pixel x lives in picture column ringStart + x, wrapped at the picture's width.
-        auto* line = stretched.getLinePointer (y);
-        const int split = w - ringStart;
-        if (from < split)
-            std::memcpy (line + 3 * (ringStart + from), rowBuffer.data() + 3 * from,
-                         (size_t)(split - from) * 3);
-        const int wrapped = std::max (from, split);
-        if (wrapped < w)
-            std::memcpy (line + 3 * (wrapped - split), rowBuffer.data() + 3 * wrapped,
-                         (size_t)(w - wrapped) * 3);
+        std::memcpy (stretched.getLinePointer (y) + 3 * from, rowBuffer.data() + 3 * from,
+                     (size_t)(w - from) * 3);
     }
 }
 

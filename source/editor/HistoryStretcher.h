@@ -58,10 +58,7 @@ private:
     void drawColumns (const Source& source, int from, int plotY,
                       const std::array<BandStripe, numBands>& stripes);
 
-    // A ring: plot pixel x is picture column (ringStart + x) mod width, so that new columns
-    // replace the oldest in place and the picture is drawn in two pieces instead of moving.
     juce::Image picture;
-    int ringStart = 0;
     Key key;
     std::int64_t pictureEnd = 0;         // columnsPushed when it was drawn
     std::vector<int> sourceColumns;      // the history column under each plot pixel
