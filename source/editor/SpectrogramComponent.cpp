@@ -83,7 +83,8 @@ bool SpectrogramComponent::pollForChanges()
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
         history.pushColumns (before, after, processor.getSampleRate());
-        changed = true;
+        // A silent input keeps scrolling in columns like the ones shown: no pixel changes.
+        changed = changed || !history.newestColumnChangedNothing (timeZoom);
     }
     return changed;
 }

@@ -39,8 +39,9 @@ public:
     void timerCallback() override;
 
     /** Fetches the newest analyzer pair, if any, into both histories. True when the display
-        has something new to show: a column, or band edges or bypasses that moved (by the host,
-        a drag or a preset). Nothing else it draws changes without a repaint of its own. */
+        has something new to show: a column that changes the picture, or band edges or bypasses
+        that moved (by the host, a drag or a preset). Nothing else it draws changes without a
+        repaint of its own. */
     bool pollForChanges();
 
     /** Horizontal stretch of the history, limited to 4..20 (non-finite values are ignored);

@@ -3,6 +3,7 @@
 #include "engine/StftConstants.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace varnelle::editor
 {
@@ -27,6 +28,7 @@ void SpectrumHistory::setSize (int width, int height)
         image->clear (image->getBounds(), emptyHistoryColour);
         historyEnd = width;
         columnsPushed = 0;
+        repeatedColumns = 0;
         stretcher.forget();
     }
 }
@@ -55,6 +57,25 @@ void SpectrumHistory::pushColumns (const float* before, const float* after, doub
     writeColumn (afterImage, historyEnd, after, sampleRate);
     ++historyEnd;
     ++columnsPushed;
+
+    const auto bytes = sizeof (float) * (size_t)numDisplayBins;
+    const bool alike = repeatedColumns > 0 && std::memcmp (before, newestBefore.data(), bytes) == 0 &&
+                       std::memcmp (after, newestAfter.data(), bytes) == 0;
+    repeatedColumns = alike ? repeatedColumns + 1 : 1;
+    std::memcpy (newestBefore.data(), before, bytes);
+    std::memcpy (newestAfter.data(), after, bytes);
+}
+
+int SpectrumHistory::shownColumns (float timeZoom) const noexcept
+{
+    const int w = beforeImage.getWidth() / 2;
+    return clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, std::max (w, 1));
+}
+
+bool SpectrumHistory::newestColumnChangedNothing (float timeZoom) const noexcept
+{
+    // The shown columns, the oldest possibly cut at the left, and the one scrolled out.
+    return hasImages() && repeatedColumns >= (std::int64_t)shownColumns (timeZoom) + 2;
 }
 
 void SpectrumHistory::writeColumn (juce::Image& image, int x, const float* values, double sampleRate)
@@ -91,7 +112,7 @@ bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool a
 
     const int w = history.getWidth() / 2;
     const int h = history.getHeight();
-    const int n = clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, w);
+    const int n = shownColumns (timeZoom);
 
     const bool sameSize = w == plot.getWidth() && h == plot.getHeight();
     if (!sameSize || g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)

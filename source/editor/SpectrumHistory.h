@@ -2,6 +2,7 @@
 
 #include "editor/DisplayBands.h"
 #include "editor/HistoryStretcher.h"
+#include "engine/StftConstants.h"
 
 #include <juce_graphics/juce_graphics.h>
 
@@ -42,15 +43,23 @@ public:
 
     bool hasImages() const noexcept { return beforeImage.isValid(); }
 
+    /** True when scrolling in the newest column changed no pixel of the picture at this zoom:
+        the columns shown, and the one that went out of view, all hold the newest values in both
+        histories (a silent input, for one). */
+    bool newestColumnChangedNothing (float timeZoom) const noexcept;
+
 private:
     void writeColumn (juce::Image& image, int x, const float* values, double sampleRate);
+    int shownColumns (float timeZoom) const noexcept;
 
     // Twice the plot's width: a new column goes in at historyEnd, and only when that reaches
     // the right edge is the newer half moved back to the left, once per plot width of columns.
     juce::Image beforeImage, afterImage;
-    int historyEnd = 0;             // one past the newest column
-    std::int64_t columnsPushed = 0; // since the histories were made
-    std::vector<int> rowBins;       // the display bin of each row
+    int historyEnd = 0;               // one past the newest column
+    std::int64_t columnsPushed = 0;   // since the histories were made
+    std::int64_t repeatedColumns = 0; // the newest columns alike, the newest included
+    std::array<float, numDisplayBins> newestBefore{}, newestAfter{};
+    std::vector<int> rowBins; // the display bin of each row
     float rowBinsSampleRate = 0.0f;
     HistoryStretcher stretcher;
 };

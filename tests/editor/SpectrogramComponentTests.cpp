@@ -2,10 +2,12 @@
 #include "editor/EditorShared.h"
 #include "editor/SpectrogramComponent.h"
 #include "editor/SpectrumHistory.h"
+#include "helpers/FakePeer.h"
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -393,6 +395,87 @@ TEST (SpectrogramHistory, OnlyANewColumnOrAMovedBandAsksForARepaint)
     f.feed (std::vector<float> (4096, 0.25f));
     EXPECT_TRUE (d.pollForChanges());
     EXPECT_FALSE (d.pollForChanges());
+}
+
+// What reaches the window: a new column repaints the plot alone, a moved band the display, an
+// idle tick nothing. The plot is all that scrolls, and repainting more costs per pixel.
+TEST (SpectrogramHistory, ANewColumnRepaintsThePlotAloneInTheWindow)
+{
+    struct Window : juce::Component
+    {
+        juce::ComponentPeer* createNewPeer (int, void*) override
+        {
+            return new varnelle::test::FakePeer (*this);
+        }
+    };
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    Window window;
+    window.setBounds (0, 0, 820, 430);
+    d.setTopLeftPosition (10, 20);
+    window.addAndMakeVisible (d);
+    window.setVisible (true);
+    window.addToDesktop (0);
+    auto& peer = *static_cast<varnelle::test::FakePeer*> (window.getPeer());
+    d.timerCallback(); // the first look
+    const auto plotInWindow = d.getLayout().plot + d.getPosition();
+
+    peer.repainted.clear();
+    d.timerCallback();
+    EXPECT_TRUE (peer.repainted.isEmpty());
+
+    f.feed (varnelle::test::makeWhiteNoise (2048, 0.3f, 9));
+    d.timerCallback();
+    EXPECT_EQ (peer.repainted.getBounds(), plotInWindow);
+
+    peer.repainted.clear();
+    f.set (id (2, "freqHigh"), 4000.0f);
+    d.timerCallback();
+    EXPECT_EQ (peer.repainted.getBounds(), d.getBounds());
+
+    window.removeFromDesktop();
+    window.removeChildComponent (&d);
+}
+
+// A host that keeps calling with silence (a stopped transport) scrolls in columns just like the
+// ones shown: once every column in view is alike, scrolling changes no pixel and the window is
+// not repainted, though the history still advances.
+TEST (SpectrogramHistory, ScrollingSilenceIntoASilentPictureAsksForNoRepaint)
+{
+    Fixture f (200, 100); // plot 70 px wide: at zoom 20 it shows 4 columns (3.5 rounded)
+    auto& d = *f.display;
+    d.setTimeZoom (20.0f);
+    f.feed (varnelle::test::makeWhiteNoise (2048, 0.3f, 5));
+    ASSERT_TRUE (d.pollForChanges());
+
+    // The noise goes out of view column by column: every tick repaints until the 4 shown and
+    // the one that left are silent.
+    std::vector<bool> repaints;
+    for (int tick = 0; tick < 12; ++tick)
+    {
+        f.feed (std::vector<float> (512, 0.0f));
+        repaints.push_back (d.pollForChanges());
+    }
+    const auto firstQuiet = std::find (repaints.begin(), repaints.end(), false) - repaints.begin();
+    EXPECT_GE (firstQuiet, 5);
+    EXPECT_LE (firstQuiet, 9); // the noise's own tail in the analysis window fades first
+    EXPECT_TRUE (std::all_of (repaints.begin() + firstQuiet, repaints.end(), [] (bool r) { return !r; }));
+
+    // Quiet ticks still advance the history: a sound arrives at its right edge at once.
+    const auto shownBefore = d.getHistory().getImage (false).createCopy();
+    f.feed (varnelle::test::makeSine (1000, 48000, 512, 0.5f));
+    EXPECT_TRUE (d.pollForChanges());
+    const auto shown = d.getHistory().getImage (false);
+    EXPECT_FALSE (columnIsEmpty (shown, shown.getWidth() - 1));
+    EXPECT_TRUE (columnIsEmpty (shownBefore, shownBefore.getWidth() - 1));
+
+    // At a wider zoom more columns are in view, so the same silence repaints for longer.
+    d.setTimeZoom (4.0f); // 18 columns
+    for (int tick = 0; tick < 12; ++tick)
+    {
+        f.feed (std::vector<float> (512, 0.0f));
+        EXPECT_TRUE (d.pollForChanges()) << tick;
+    }
 }
 
 TEST (SpectrogramHistory, ResizingEmptiesBothHistories)
