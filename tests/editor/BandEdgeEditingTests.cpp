@@ -10,7 +10,7 @@
 #include <memory>
 
 using varnelle::editor::SpectrogramComponent;
-using DragMode = SpectrogramComponent::DragMode;
+using DragMode = varnelle::editor::BandEdge;
 
 namespace
 {
@@ -60,6 +60,19 @@ struct Editing
         return *recorders.at (paramId);
     }
 
+    // The selected band's edge that a press would grab, and its level badges.
+    DragMode target (juce::Point<float> position) const
+    {
+        return display->getEdgeEditor().findTarget (position, display->getLayout(),
+                                                    display->getSelectedBand());
+    }
+    varnelle::editor::DisplayLayout::LevelBadgeBounds badges() const
+    {
+        const auto band = display->getSelectedBand();
+        return display->getLayout().getLevelBadgeBounds (value (id (band, "levelMin")),
+                                                         value (id (band, "levelMax")));
+    }
+
     void press (float x, float y) { display->mouseDown (varnelle::test::makeMouseEvent (*display, {x, y})); }
     void drag (float x, float y) { display->mouseDrag (varnelle::test::makeMouseEvent (*display, {x, y})); }
     void release (float x, float y) { display->mouseUp (varnelle::test::makeMouseEvent (*display, {x, y})); }
@@ -89,10 +102,10 @@ bool isOnTenthDbGrid (float db)
 TEST (BandEdgeEditingTargets, PressInThePlotAwayFromBothLinesDoesNothing)
 {
     Editing e; // band 1: 20 .. 120 Hz
-    const float yHigh = e.display->yForFrequency (120.0f);
+    const float yHigh = e.display->getLayout().yForFrequency (120.0f);
 
     e.press (plotX, yHigh - 13.0f);
-    EXPECT_EQ (e.display->getDragMode(), DragMode::none);
+    EXPECT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::none);
     e.drag (plotX, 100.0f);
     e.drag (plotX, 440.0f);
     e.release (plotX, 440.0f);
@@ -113,16 +126,15 @@ TEST (BandEdgeEditingTargets, FrequencyLinesReachTwelvePixelsInclusive)
     // 20 Hz and 20 kHz sit exactly on the plot's bottom (448) and top (22).
     e.set (id (0, "freqLow"), 20.0f);
     e.set (id (0, "freqHigh"), 20000.0f);
-    auto& d = *e.display;
 
-    EXPECT_EQ (d.findDragTarget ({plotX, 34.0f}), DragMode::freqHigh);
-    EXPECT_EQ (d.findDragTarget ({plotX, 34.5f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({plotX, 436.0f}), DragMode::freqLow);
-    EXPECT_EQ (d.findDragTarget ({plotX, 435.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({plotX, 34.0f}), DragMode::freqHigh);
+    EXPECT_EQ (e.target ({plotX, 34.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({plotX, 436.0f}), DragMode::freqLow);
+    EXPECT_EQ (e.target ({plotX, 435.5f}), DragMode::none);
     // Outside the plot's pixels the lines cannot be grabbed, however close.
-    EXPECT_EQ (d.findDragTarget ({plotX, 448.0f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({1008.0f, 440.0f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({1007.9f, 440.0f}), DragMode::freqLow);
+    EXPECT_EQ (e.target ({plotX, 448.0f}), DragMode::none);
+    EXPECT_EQ (e.target ({1008.0f, 440.0f}), DragMode::none);
+    EXPECT_EQ (e.target ({1007.9f, 440.0f}), DragMode::freqLow);
 }
 
 TEST (BandEdgeEditingTargets, EqualDistancesPickTheUpperEdge)
@@ -133,112 +145,109 @@ TEST (BandEdgeEditingTargets, EqualDistancesPickTheUpperEdge)
     // Coincident frequency lines: every point is equally far from both.
     e.set (id (0, "freqLow"), 1000.0f);
     e.set (id (0, "freqHigh"), 1000.0f);
-    const float y = d.yForFrequency (1000.0f);
-    EXPECT_EQ (d.findDragTarget ({plotX, y + 5.0f}), DragMode::freqHigh);
-    EXPECT_EQ (d.findDragTarget ({plotX, y - 5.0f}), DragMode::freqHigh);
+    const float y = d.getLayout().yForFrequency (1000.0f);
+    EXPECT_EQ (e.target ({plotX, y + 5.0f}), DragMode::freqHigh);
+    EXPECT_EQ (e.target ({plotX, y - 5.0f}), DragMode::freqHigh);
 
     // Separate lines: the nearer one, the upper one at the midpoint.
     e.set (id (0, "freqHigh"), 1300.0f);
-    const float yHigh = d.yForFrequency (1300.0f);
+    const float yHigh = d.getLayout().yForFrequency (1300.0f);
     const float mid = (y + yHigh) * 0.5f;
-    EXPECT_EQ (d.findDragTarget ({plotX, mid - 1.0f}), DragMode::freqHigh);
-    EXPECT_EQ (d.findDragTarget ({plotX, mid + 1.0f}), DragMode::freqLow);
+    EXPECT_EQ (e.target ({plotX, mid - 1.0f}), DragMode::freqHigh);
+    EXPECT_EQ (e.target ({plotX, mid + 1.0f}), DragMode::freqLow);
 
     // Legend lines 26.625 px apart (-40 dB at 235, -35 dB at 208.375): tie at their midpoint.
     e.set (id (0, "levelMin"), -40.0f);
     e.set (id (0, "levelMax"), -35.0f);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 221.6875f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 221.75f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({legendCentreX, 221.6875f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({legendCentreX, 221.75f}), DragMode::levelMin);
 
     // Beside the level box (outside the badges), badge centres 235 and 208: tie at 221.5.
-    EXPECT_EQ (d.findDragTarget ({1068.0f, 221.5f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({1068.0f, 222.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1068.0f, 221.5f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({1068.0f, 222.0f}), DragMode::levelMin);
 }
 
 TEST (BandEdgeEditingTargets, CloseLevelEdgesAreSplitAtTheirMidpoint)
 {
     Editing e;
-    auto& d = *e.display;
 
     // Equal levels: one line on the legend; at or above it is the upper edge.
     e.set (id (0, "levelMin"), -40.0f);
     e.set (id (0, "levelMax"), -40.0f);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 235.0f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 235.5f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({legendCentreX, 235.0f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({legendCentreX, 235.5f}), DragMode::levelMin);
     // Far beyond the reach of either line, the closeness rule still splits the legend.
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 30.0f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 440.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({legendCentreX, 30.0f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({legendCentreX, 440.0f}), DragMode::levelMin);
 
     // Badge centres 13 px apart (235 and 222): beside the box, split at 228.5.
     e.set (id (0, "levelMax"), -37.5f);
-    const auto badges = d.getLevelBadgeBounds();
+    const auto badges = e.badges();
     ASSERT_EQ (badges.lower.getY(), 229);
     ASSERT_EQ (badges.upper.getY(), 216);
-    EXPECT_EQ (d.findDragTarget ({1068.0f, 228.5f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({1068.0f, 229.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1068.0f, 228.5f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({1068.0f, 229.0f}), DragMode::levelMin);
     // The split covers the whole enlarged box, however far from both centres.
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 30.0f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 440.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1090.0f, 30.0f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({1090.0f, 440.0f}), DragMode::levelMin);
 }
 
 TEST (BandEdgeEditingTargets, BadgesAndLevelBoxReach)
 {
     Editing e;
-    auto& d = *e.display;
     e.set (id (0, "levelMin"), -60.0f); // legend y 341.5, badge centre 342
     e.set (id (0, "levelMax"), -20.0f); // legend y 128.5, badge centre 129 (rounded half up)
 
-    const auto badges = d.getLevelBadgeBounds();
-    EXPECT_EQ (d.findDragTarget (badges.lower.getCentre().toFloat()), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget (badges.upper.getCentre().toFloat()), DragMode::levelMax);
+    const auto badges = e.badges();
+    EXPECT_EQ (e.target (badges.lower.getCentre().toFloat()), DragMode::levelMin);
+    EXPECT_EQ (e.target (badges.upper.getCentre().toFloat()), DragMode::levelMax);
     // The badge margins: 4 px left and right, 3 px above and below.
-    EXPECT_EQ (d.findDragTarget ({(float)badges.lower.getRight() + 3.0f, (float)badges.lower.getY() - 3.0f}),
+    EXPECT_EQ (e.target ({(float)badges.lower.getRight() + 3.0f, (float)badges.lower.getY() - 3.0f}),
                DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({(float)badges.upper.getX() - 4.0f, (float)badges.upper.getBottom() + 2.0f}),
+    EXPECT_EQ (e.target ({(float)badges.upper.getX() - 4.0f, (float)badges.upper.getBottom() + 2.0f}),
                DragMode::levelMax);
 
     // Inside the level box but away from the badges: the nearer centre within 15 px.
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 342.0f + 15.0f}), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 129.0f - 15.0f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({1090.0f, 342.0f + 15.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1090.0f, 129.0f - 15.0f}), DragMode::levelMax);
     // Beyond 15 px, right of the legend's margin: nothing.
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 342.0f + 15.5f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({1090.0f, 240.0f}), DragMode::none);
+    EXPECT_EQ (e.target ({1090.0f, 342.0f + 15.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({1090.0f, 240.0f}), DragMode::none);
     // The level box margin ends 6 px to the right of the box.
-    EXPECT_EQ (d.findDragTarget ({1119.0f, 350.0f}), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({1120.0f, 350.0f}), DragMode::none);
+    EXPECT_EQ (e.target ({1119.0f, 350.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1120.0f, 350.0f}), DragMode::none);
 }
 
 TEST (BandEdgeEditingTargets, LegendReachIsWiderAtItsCentre)
 {
     Editing e;
-    auto& d = *e.display;
     e.set (id (0, "levelMin"), -60.0f); // legend y 341.5
     e.set (id (0, "levelMax"), 0.0f);   // legend y 22
 
     // At the centre a line is grabbed up to 18 px away...
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 341.5f + 17.5f}), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 341.5f + 18.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({legendCentreX, 341.5f + 17.5f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({legendCentreX, 341.5f + 18.5f}), DragMode::none);
     // ...elsewhere within the margin up to 16 px vertically.
-    EXPECT_EQ (d.findDragTarget ({1020.0f, 341.5f + 15.5f}), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({1020.0f, 341.5f + 17.5f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({1020.0f, 341.5f - 16.0f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1020.0f, 341.5f + 15.5f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1020.0f, 341.5f + 17.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({1020.0f, 341.5f - 16.0f}), DragMode::levelMin);
 
     // The legend margin: 16 px left and right, 14 px above.
-    EXPECT_EQ (d.findDragTarget ({1014.0f, 341.5f}), DragMode::levelMin);
-    EXPECT_EQ (d.findDragTarget ({1013.9f, 341.5f}), DragMode::none);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 8.0f}), DragMode::levelMax);
-    EXPECT_EQ (d.findDragTarget ({legendCentreX, 7.9f}), DragMode::none);
+    EXPECT_EQ (e.target ({1014.0f, 341.5f}), DragMode::levelMin);
+    EXPECT_EQ (e.target ({1013.9f, 341.5f}), DragMode::none);
+    EXPECT_EQ (e.target ({legendCentreX, 8.0f}), DragMode::levelMax);
+    EXPECT_EQ (e.target ({legendCentreX, 7.9f}), DragMode::none);
 }
 
 //==============================================================================
 TEST (BandEdgeEditingDrag, FrequencyFollowsTheLogAxisAndTheEdgeJumpsToThePress)
 {
     Editing e;
-    const float yHigh = e.display->yForFrequency (120.0f);
+    const float yHigh = e.display->getLayout().yForFrequency (120.0f);
 
     // The press alone moves the edge to the pointer: 6 px above 120 Hz.
     e.press (plotX, yHigh - 6.0f);
-    EXPECT_EQ (e.display->getDragMode(), DragMode::freqHigh);
+    EXPECT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::freqHigh);
     const float tPress = (448.0f - (yHigh - 6.0f)) / 426.0f;
     EXPECT_NEAR (e.value (id (0, "freqHigh")), 20.0f * std::pow (1000.0f, tPress), 0.01f);
 
@@ -258,7 +267,7 @@ TEST (BandEdgeEditingDrag, FrequencyEdgesStayTenHertzApart)
 {
     Editing e; // band 1: 20 .. 120 Hz
     e.press (plotX, 447.0f);
-    ASSERT_EQ (e.display->getDragMode(), DragMode::freqLow);
+    ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::freqLow);
     e.drag (plotX, 30.0f);
     EXPECT_NEAR (e.value (id (0, "freqLow")), 110.0f, 0.05f);
     e.drag (plotX, -500.0f);
@@ -269,8 +278,8 @@ TEST (BandEdgeEditingDrag, FrequencyEdgesStayTenHertzApart)
     // Band 2 (120 .. 600 Hz): its upper edge dragged to the bottom stops at 130 Hz.
     e.display->setSelectedBand (1);
     e.record();
-    e.press (plotX, e.display->yForFrequency (600.0f));
-    ASSERT_EQ (e.display->getDragMode(), DragMode::freqHigh);
+    e.press (plotX, e.display->getLayout().yForFrequency (600.0f));
+    ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::freqHigh);
     e.drag (plotX, 448.0f);
     EXPECT_NEAR (e.value (id (1, "freqHigh")), 130.0f, 0.05f);
     e.drag (plotX, 900.0f);
@@ -290,7 +299,7 @@ TEST (BandEdgeEditingDrag, LevelEdgesKeepThreeDecibelsOnTheRangeGrid)
 
     // levelMax from 0 dB down past levelMin.
     e.press (legendCentreX, 22.0f);
-    ASSERT_EQ (e.display->getDragMode(), DragMode::levelMax);
+    ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::levelMax);
     EXPECT_FLOAT_EQ (e.value (id (0, "levelMax")), 0.0f);
     // A position between grid points is stored rounded to 0.1 dB: -12.34 dB reads -12.3.
     e.drag (legendCentreX, 448.0f - (67.66f / 80.0f) * 426.0f);
@@ -306,8 +315,8 @@ TEST (BandEdgeEditingDrag, LevelEdgesKeepThreeDecibelsOnTheRangeGrid)
 
     // levelMin up past levelMax; the opposite edge stays where it is.
     e.set (id (0, "levelMax"), -20.6f);
-    e.press (legendCentreX, e.display->yForLevel (-37.3f));
-    ASSERT_EQ (e.display->getDragMode(), DragMode::levelMin);
+    e.press (legendCentreX, e.display->getLayout().yForLevel (-37.3f));
+    ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::levelMin);
     e.drag (legendCentreX, 448.0f - (29.96f / 80.0f) * 426.0f); // -50.04 dB
     EXPECT_NEAR (e.value (id (0, "levelMin")), -50.0f, 1.0e-4f);
     e.drag (legendCentreX, 30.0f);
@@ -332,7 +341,7 @@ TEST (BandEdgeEditingDrag, LevelsBeyondTheLegendStopAtTheScaleOrItsMargin)
         e.release (legendCentreX, -100.0f);
 
         e.press (legendCentreX, 448.0f);
-        ASSERT_EQ (e.display->getDragMode(), DragMode::levelMin);
+        ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::levelMin);
         e.drag (legendCentreX, -100.0f);
         EXPECT_NEAR (e.value (id (0, "levelMin")), -3.0f, 1.0e-4f);
         e.drag (legendCentreX, 900.0f);
@@ -342,10 +351,10 @@ TEST (BandEdgeEditingDrag, LevelsBeyondTheLegendStopAtTheScaleOrItsMargin)
     {
         // An 80 px scale (1 dB a pixel), where the 4 px margin is 4 dB and shows.
         Editing e (1128, 112);
-        ASSERT_EQ (e.display->getLegendBounds(), juce::Rectangle<int> (1030, 22, 30, 80));
+        ASSERT_EQ (e.display->getLayout().legend, juce::Rectangle<int> (1030, 22, 30, 80));
 
         e.press (legendCentreX, 102.0f);
-        ASSERT_EQ (e.display->getDragMode(), DragMode::levelMin);
+        ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::levelMin);
         e.drag (legendCentreX, -100.0f);
         EXPECT_NEAR (e.value (id (0, "levelMin")), -4.0f, 1.0e-4f);
         e.drag (legendCentreX, 500.0f);
@@ -353,7 +362,7 @@ TEST (BandEdgeEditingDrag, LevelsBeyondTheLegendStopAtTheScaleOrItsMargin)
         e.release (legendCentreX, 500.0f);
 
         e.press (legendCentreX, 22.0f);
-        ASSERT_EQ (e.display->getDragMode(), DragMode::levelMax);
+        ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::levelMax);
         e.drag (legendCentreX, 500.0f);
         EXPECT_NEAR (e.value (id (0, "levelMax")), -76.0f, 1.0e-4f);
         e.drag (legendCentreX, -100.0f);
@@ -395,18 +404,18 @@ TEST (BandEdgeEditingGestures, EachDragIsOneGesturePairOnTheOneParameterThatMove
         e.display->setSelectedBand (2); // band 3: 600 .. 2500 Hz, -80 .. 0 dB
         e.set (id (2, "levelMin"), -60.0f);
         e.set (id (2, "levelMax"), -20.0f);
-        const auto badges = e.display->getLevelBadgeBounds();
+        const auto badges = e.badges();
 
         juce::Point<float> start;
         if (grab.mode == DragMode::freqLow)
-            start = {plotX, e.display->yForFrequency (600.0f) + 3.0f};
+            start = {plotX, e.display->getLayout().yForFrequency (600.0f) + 3.0f};
         else if (grab.mode == DragMode::freqHigh)
-            start = {plotX, e.display->yForFrequency (2500.0f) - 3.0f};
+            start = {plotX, e.display->getLayout().yForFrequency (2500.0f) - 3.0f};
         else
             start = (grab.mode == DragMode::levelMin ? badges.lower : badges.upper).getCentre().toFloat();
 
         e.press (start.x, start.y);
-        ASSERT_EQ (e.display->getDragMode(), grab.mode);
+        ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), grab.mode);
         EXPECT_EQ (e.recorder (id (2, grab.slot)).gestureBegins, 1);
         EXPECT_EQ (e.recorder (id (2, grab.slot)).gestureEnds, 0);
         for (float y : {30.0f, 440.0f, -50.0f, 250.0f})
@@ -421,7 +430,7 @@ TEST (BandEdgeEditingGestures, EachDragIsOneGesturePairOnTheOneParameterThatMove
         const auto touched = e.touchedParameters();
         ASSERT_EQ (touched.size(), 1u);
         EXPECT_EQ (touched[0], id (2, grab.slot));
-        EXPECT_EQ (e.display->getDragMode(), DragMode::none);
+        EXPECT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::none);
     }
 }
 
@@ -459,7 +468,7 @@ TEST (BandEdgeEditingGestures, PressOnNothingLeavesAnOpenGestureAloneAndDragsNot
     const float lowValue = e.value (id (0, "freqLow"));
 
     e.press (plotX, 200.0f); // far from both lines
-    EXPECT_EQ (e.display->getDragMode(), DragMode::none);
+    EXPECT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::none);
     EXPECT_EQ (low.gestureBegins, 1);
     EXPECT_EQ (low.gestureEnds, 0);
     e.drag (plotX, 440.0f);
@@ -484,8 +493,8 @@ TEST (BandEdgeEditingGestures, DragOrReleaseWithoutAPressDoNothing)
 TEST (BandEdgeEditingGestures, PressOnAnUnselectedBandChangesNothing)
 {
     Editing e; // band 1 selected
-    const float band3Low = e.display->yForFrequency (600.0f);
-    const float band3High = e.display->yForFrequency (2500.0f);
+    const float band3Low = e.display->getLayout().yForFrequency (600.0f);
+    const float band3High = e.display->getLayout().yForFrequency (2500.0f);
 
     for (float y : {(band3Low + band3High) * 0.5f, band3Low, band3High})
     {
@@ -518,8 +527,8 @@ TEST (BandEdgeEditingGestures, DestroyedMidDragClosesItsGesture)
 TEST (BandEdgeEditingGestures, SelectionChangedMidDragKeepsMovingTheGrabbedEdge)
 {
     Editing e;
-    e.press (plotX, e.display->yForFrequency (120.0f)); // band 1 freqHigh
-    ASSERT_EQ (e.display->getDragMode(), DragMode::freqHigh);
+    e.press (plotX, e.display->getLayout().yForFrequency (120.0f)); // band 1 freqHigh
+    ASSERT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::freqHigh);
 
     e.display->setSelectedBand (3);
     e.drag (plotX, 235.0f);
@@ -536,8 +545,8 @@ TEST (BandEdgeEditingGestures, SelectionChangedMidDragKeepsMovingTheGrabbedEdge)
     EXPECT_EQ (touched[0], id (0, "freqHigh"));
 
     // The next press works on the newly selected band.
-    e.press (plotX, e.display->yForFrequency (2500.0f));
-    EXPECT_EQ (e.display->getDragMode(), DragMode::freqLow);
+    e.press (plotX, e.display->getLayout().yForFrequency (2500.0f));
+    EXPECT_EQ (e.display->getEdgeEditor().getDragEdge(), DragMode::freqLow);
     e.release (plotX, 0.0f);
     EXPECT_EQ (e.recorder (id (3, "freqLow")).gestureBegins, 1);
     EXPECT_EQ (e.recorder (id (3, "freqLow")).gestureEnds, 1);

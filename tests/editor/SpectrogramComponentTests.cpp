@@ -1,9 +1,13 @@
+#include "editor/DisplayBands.h"
 #include "editor/EditorShared.h"
 #include "editor/SpectrogramComponent.h"
+#include "editor/SpectrumHistory.h"
+#include "helpers/FakePeer.h"
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -55,13 +59,6 @@ std::vector<float> spectrumWithBin (int bin, float value = 1.0f)
     return values;
 }
 
-juce::Image emptyImage (int width, int height)
-{
-    juce::Image image (juce::Image::RGB, width, height, true, juce::SoftwareImageType());
-    image.clear (image.getBounds(), emptyColour);
-    return image;
-}
-
 std::vector<int> litRows (const juce::Image& image, int x)
 {
     std::vector<int> rows;
@@ -111,20 +108,20 @@ TEST (SpectrogramLayout, RectanglesFollowTheBounds)
         Fixture f (w, h);
         const auto& d = *f.display;
         SCOPED_TRACE (juce::String (w) + "x" + juce::String (h));
-        EXPECT_EQ (d.getContentBounds(), juce::Rectangle<int> (10, 22, w - 20, h - 32));
-        EXPECT_EQ (d.getPlotBounds(), juce::Rectangle<int>::leftTopRightBottom (10, 22, w - 120, h - 10));
-        EXPECT_EQ (d.getLegendBounds(),
+        EXPECT_EQ (d.getLayout().content, juce::Rectangle<int> (10, 22, w - 20, h - 32));
+        EXPECT_EQ (d.getLayout().plot, juce::Rectangle<int>::leftTopRightBottom (10, 22, w - 120, h - 10));
+        EXPECT_EQ (d.getLayout().legend,
                    juce::Rectangle<int>::leftTopRightBottom (w - 98, 22, w - 68, h - 10));
-        EXPECT_EQ (d.getLevelBoxBounds(),
+        EXPECT_EQ (d.getLayout().levelBox,
                    juce::Rectangle<int>::leftTopRightBottom (w - 56, 22, w - 14, h - 10));
 
         // The histories always have the plot's pixel size.
         for (bool after : {false, true})
         {
-            const auto& image = d.getHistoryImage (after);
+            const auto& image = d.getHistory().getImage (after);
             ASSERT_TRUE (image.isValid());
             EXPECT_EQ (image.getFormat(), juce::Image::RGB);
-            EXPECT_EQ (image.getBounds().withZeroOrigin(), d.getPlotBounds().withZeroOrigin());
+            EXPECT_EQ (image.getBounds().withZeroOrigin(), d.getLayout().plot.withZeroOrigin());
         }
     }
 }
@@ -135,23 +132,23 @@ TEST (SpectrogramLayout, TinyBoundsShrinkToNothingAndCreateNoImages)
     auto& d = *f.display;
     // Removals take only what is left: 10 from the left, 10 from the right, then the bottom
     // 10 and what remains of the height for the top.
-    EXPECT_EQ (d.getContentBounds(), juce::Rectangle<int> (10, 10, 30, 0));
-    EXPECT_TRUE (d.getPlotBounds().isEmpty());
-    EXPECT_GE (d.getPlotBounds().getWidth(), 0);
-    EXPECT_FALSE (d.getHistoryImage (false).isValid());
-    EXPECT_FALSE (d.getHistoryImage (true).isValid());
+    EXPECT_EQ (d.getLayout().content, juce::Rectangle<int> (10, 10, 30, 0));
+    EXPECT_TRUE (d.getLayout().plot.isEmpty());
+    EXPECT_GE (d.getLayout().plot.getWidth(), 0);
+    EXPECT_FALSE (d.getHistory().getImage (false).isValid());
+    EXPECT_FALSE (d.getHistory().getImage (true).isValid());
 
     // A plot too narrow for the legend column still never goes negative.
     d.setSize (100, 300);
-    EXPECT_EQ (d.getPlotBounds().getWidth(), 0);
-    EXPECT_EQ (d.getLegendBounds(), juce::Rectangle<int> (10, 22, 22, 268));
-    EXPECT_EQ (d.getLevelBoxBounds(), juce::Rectangle<int> (44, 22, 42, 268));
-    EXPECT_FALSE (d.getHistoryImage (false).isValid());
+    EXPECT_EQ (d.getLayout().plot.getWidth(), 0);
+    EXPECT_EQ (d.getLayout().legend, juce::Rectangle<int> (10, 22, 22, 268));
+    EXPECT_EQ (d.getLayout().levelBox, juce::Rectangle<int> (44, 22, 42, 268));
+    EXPECT_FALSE (d.getHistory().getImage (false).isValid());
 
     // Drawing and polling without images is harmless, even with data waiting.
     f.feed (varnelle::test::makeSine (1000, 48000, 4096));
     d.timerCallback();
-    EXPECT_FALSE (d.getHistoryImage (false).isValid());
+    EXPECT_FALSE (d.getHistory().getImage (false).isValid());
     const auto image = render (d);
     EXPECT_EQ (image.getWidth(), 100);
 }
@@ -161,27 +158,27 @@ TEST (SpectrogramAxes, FrequencyIsLogarithmicOverThePlot)
 {
     Fixture f (1000, 332); // plot y 22..322, 300 high
     const auto& d = *f.display;
-    EXPECT_FLOAT_EQ (d.yForFrequency (20.0f), 322.0f);
-    EXPECT_NEAR (d.yForFrequency (20000.0f), 22.0f, 1e-3f);
-    EXPECT_NEAR (d.yForFrequency (632.4555f), 172.0f, 1e-3f); // geometric middle
-    EXPECT_NEAR (d.yForFrequency (200.0f), 222.0f, 1e-3f);    // one decade = a third
-    EXPECT_NEAR (d.yForFrequency (2000.0f), 122.0f, 1e-3f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForFrequency (20.0f), 322.0f);
+    EXPECT_NEAR (d.getLayout().yForFrequency (20000.0f), 22.0f, 1e-3f);
+    EXPECT_NEAR (d.getLayout().yForFrequency (632.4555f), 172.0f, 1e-3f); // geometric middle
+    EXPECT_NEAR (d.getLayout().yForFrequency (200.0f), 222.0f, 1e-3f);    // one decade = a third
+    EXPECT_NEAR (d.getLayout().yForFrequency (2000.0f), 122.0f, 1e-3f);
     // Outside the range: the nearest end; a missing parameter's 0 lands at 20 Hz.
-    EXPECT_FLOAT_EQ (d.yForFrequency (5.0f), 322.0f);
-    EXPECT_FLOAT_EQ (d.yForFrequency (0.0f), 322.0f);
-    EXPECT_NEAR (d.yForFrequency (96000.0f), 22.0f, 1e-3f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForFrequency (5.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForFrequency (0.0f), 322.0f);
+    EXPECT_NEAR (d.getLayout().yForFrequency (96000.0f), 22.0f, 1e-3f);
 }
 
 TEST (SpectrogramAxes, LevelIsLinearOverTheLegend)
 {
     Fixture f (1000, 332); // legend y 22..322
     const auto& d = *f.display;
-    EXPECT_FLOAT_EQ (d.yForLevel (-80.0f), 322.0f);
-    EXPECT_FLOAT_EQ (d.yForLevel (0.0f), 22.0f);
-    EXPECT_FLOAT_EQ (d.yForLevel (-40.0f), 172.0f);
-    EXPECT_FLOAT_EQ (d.yForLevel (-20.0f), 97.0f);
-    EXPECT_FLOAT_EQ (d.yForLevel (-120.0f), 322.0f);
-    EXPECT_FLOAT_EQ (d.yForLevel (6.0f), 22.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (-80.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (0.0f), 22.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (-40.0f), 172.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (-20.0f), 97.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (-120.0f), 322.0f);
+    EXPECT_FLOAT_EQ (d.getLayout().yForLevel (6.0f), 22.0f);
 }
 
 //==============================================================================
@@ -191,46 +188,61 @@ TEST (SpectrogramColourMap, StopsAreExactAndOutsideValuesAreLimited)
                                                     {0.4f, 0xff00a7cc}, {0.62f, 0xff58c96b},
                                                     {0.8f, 0xfff0be3d}, {1.0f, 0xfff34e37}};
     for (auto [position, argb] : stops)
-        EXPECT_EQ (SpectrogramComponent::spectrumColour (position), juce::Colour (argb)) << position;
+        EXPECT_EQ (varnelle::editor::spectrumColour (position), juce::Colour (argb)) << position;
 
-    EXPECT_EQ (SpectrogramComponent::spectrumColour (-0.5f), juce::Colour (0xff0b1220));
-    EXPECT_EQ (SpectrogramComponent::spectrumColour (3.0f), juce::Colour (0xfff34e37));
-    EXPECT_EQ (SpectrogramComponent::spectrumColour (std::nanf ("")), juce::Colour (0xff0b1220));
+    EXPECT_EQ (varnelle::editor::spectrumColour (-0.5f), juce::Colour (0xff0b1220));
+    EXPECT_EQ (varnelle::editor::spectrumColour (3.0f), juce::Colour (0xfff34e37));
+    EXPECT_EQ (varnelle::editor::spectrumColour (std::nanf ("")), juce::Colour (0xff0b1220));
 }
 
 TEST (SpectrogramColourMap, BlendsLinearlyBetweenNeighbouringStops)
 {
     // Halfway between 0 (0b1220) and 0.18 (173f9d).
-    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.09f), juce::Colour (17, 40, 94), 1));
+    EXPECT_TRUE (coloursNear (varnelle::editor::spectrumColour (0.09f), juce::Colour (17, 40, 94), 1));
     // Halfway between 0.62 (58c96b) and 0.8 (f0be3d).
-    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.71f), juce::Colour (164, 195, 84), 1));
+    EXPECT_TRUE (coloursNear (varnelle::editor::spectrumColour (0.71f), juce::Colour (164, 195, 84), 1));
     // A quarter of the way from 0.8 (f0be3d) to 1.0 (f34e37).
-    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.85f), juce::Colour (241, 162, 60), 1));
+    EXPECT_TRUE (coloursNear (varnelle::editor::spectrumColour (0.85f), juce::Colour (241, 162, 60), 1));
     // Halfway between 0.18 (173f9d) and 0.4 (00a7cc).
-    EXPECT_TRUE (coloursNear (SpectrogramComponent::spectrumColour (0.29f), juce::Colour (12, 115, 180), 1));
+    EXPECT_TRUE (coloursNear (varnelle::editor::spectrumColour (0.29f), juce::Colour (12, 115, 180), 1));
 }
 
 //==============================================================================
+// A history of the given size with one column pushed into both views, as the display's poll
+// pushes them; returns the shown before-gain picture.
+struct History
+{
+    History (int width, int height, double rate) : sampleRate (rate) { history.setSize (width, height); }
+
+    juce::Image push (const std::vector<float>& values)
+    {
+        history.pushColumns (values.data(), values.data(), sampleRate);
+        return history.getImage (false);
+    }
+
+    varnelle::editor::SpectrumHistory history;
+    double sampleRate;
+};
+
 TEST (SpectrogramHistory, PushedColumnLightsTheRowOfTheNearestBin)
 {
-    Fixture f (400, 300, 48000.0); // 2048 / 48000: 23.4375 Hz per bin
-    auto image = emptyImage (8, 101);
+    History h (8, 101, 48000.0); // 2048 / 48000: 23.4375 Hz per bin
 
     // Row 0 is 20 kHz: bin round (853.3) = 853, and no other row takes that bin.
-    f.display->pushSpectrumColumn (image, spectrumWithBin (853).data());
+    auto image = h.push (spectrumWithBin (853));
     EXPECT_EQ (litRows (image, 7), std::vector<int> ({0}));
     EXPECT_EQ (image.getPixelAt (7, 0), hottestColour);
 
     // The middle row is 632 Hz, bin 27, which spans 621..644 Hz: row 50 only.
-    f.display->pushSpectrumColumn (image, spectrumWithBin (27).data());
+    image = h.push (spectrumWithBin (27));
     EXPECT_EQ (litRows (image, 7), std::vector<int> ({50}));
 
     // Bin 1 (11.7..35.2 Hz) holds the bottom rows from 34.8 Hz (row 92) down to 20 Hz.
-    f.display->pushSpectrumColumn (image, spectrumWithBin (1).data());
+    image = h.push (spectrumWithBin (1));
     EXPECT_EQ (litRows (image, 7), std::vector<int> ({92, 93, 94, 95, 96, 97, 98, 99, 100}));
 
     // Bin 0 is never shown.
-    f.display->pushSpectrumColumn (image, spectrumWithBin (0).data());
+    image = h.push (spectrumWithBin (0));
     EXPECT_TRUE (columnIsEmpty (image, 7));
 
     // The older columns moved left by one pixel each, oldest first.
@@ -240,37 +252,43 @@ TEST (SpectrogramHistory, PushedColumnLightsTheRowOfTheNearestBin)
     EXPECT_TRUE (columnIsEmpty (image, 3));
 
     // The pixel takes the value's colour.
-    f.display->pushSpectrumColumn (image, spectrumWithBin (27, 0.4f).data());
+    image = h.push (spectrumWithBin (27, 0.4f));
     EXPECT_EQ (image.getPixelAt (7, 50), juce::Colour (0xff00a7cc));
 }
 
 TEST (SpectrogramHistory, BinsFollowTheSampleRateAndStopAtTheLastDisplayBin)
 {
     {
-        Fixture f (400, 300, 44100.0);
-        auto image = emptyImage (4, 101);
-        f.display->pushSpectrumColumn (image, spectrumWithBin (929).data()); // 20 kHz at 44.1 kHz
+        History h (4, 101, 44100.0);
+        const auto image = h.push (spectrumWithBin (929)); // 20 kHz at 44.1 kHz
         EXPECT_EQ (litRows (image, 3), std::vector<int> ({0}));
     }
     {
         // At 22.05 kHz everything above 11.02 kHz would be beyond bin 1023 and reads bin 1023.
-        Fixture f (400, 300, 22050.0);
-        auto image = emptyImage (4, 101);
-        f.display->pushSpectrumColumn (image, spectrumWithBin (1023).data());
+        History h (4, 101, 22050.0);
+        const auto image = h.push (spectrumWithBin (1023));
         EXPECT_EQ (litRows (image, 3), std::vector<int> ({0, 1, 2, 3, 4, 5, 6, 7, 8}));
     }
 }
 
-TEST (SpectrogramHistory, ImagesTooSmallToScrollAreLeftAlone)
+TEST (SpectrogramHistory, HistoriesWithoutAreaOrValuesAreLeftAlone)
 {
-    Fixture f (400, 300);
-    auto narrow = emptyImage (1, 50);
-    f.display->pushSpectrumColumn (narrow, spectrumWithBin (27).data());
-    EXPECT_TRUE (isUniformlyEmpty (narrow));
+    // No area: no pictures, and columns go nowhere.
+    History flat (0, 50, 48000.0);
+    EXPECT_FALSE (flat.push (spectrumWithBin (27)).isValid());
+    History thin (300, 0, 48000.0);
+    EXPECT_FALSE (thin.push (spectrumWithBin (27)).isValid());
 
-    juce::Image null;
-    f.display->pushSpectrumColumn (null, spectrumWithBin (27).data());
-    EXPECT_FALSE (null.isValid());
+    // Missing values leave the pictures as they were.
+    History h (1, 50, 48000.0);
+    h.history.pushColumns (nullptr, spectrumWithBin (27).data(), 48000.0);
+    h.history.pushColumns (spectrumWithBin (27).data(), nullptr, 48000.0);
+    EXPECT_TRUE (isUniformlyEmpty (h.history.getImage (false)));
+    EXPECT_TRUE (isUniformlyEmpty (h.history.getImage (true)));
+
+    // A history one column wide shows the newest column only.
+    EXPECT_EQ (litRows (h.push (std::vector<float> ((size_t)varnelle::numDisplayBins, 1.0f)), 0).size(), 50u);
+    EXPECT_TRUE (columnIsEmpty (h.push (spectrumWithBin (0)), 0));
 }
 
 TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether)
@@ -281,8 +299,8 @@ TEST (SpectrogramHistory, TimerPollsTheProcessorAndAdvancesBothHistoriesTogether
     EXPECT_EQ (d.getTimerInterval(), 33);
 
     // The shown histories as they are now.
-    const auto before = [&] { return d.getHistoryImage (false); };
-    const auto after = [&] { return d.getHistoryImage (true); };
+    const auto before = [&] { return d.getHistory().getImage (false); };
+    const auto after = [&] { return d.getHistory().getImage (true); };
     const int last = before().getWidth() - 1;
 
     // Nothing published yet: the plot stays uniformly empty.
@@ -339,15 +357,15 @@ TEST (SpectrogramHistory, EachColumnMovesLeftByOnePerTickAcrossStorageMoves)
     auto& d = *f.display;
     f.feed (std::vector<float> (1536, 0.0f)); // the first frame needs 2048 samples
     d.timerCallback();
-    const int width = d.getHistoryImage (false).getWidth();
+    const int width = d.getHistory().getImage (false).getWidth();
     ASSERT_EQ (width, 70);
 
-    auto previous = d.getHistoryImage (true).createCopy();
+    auto previous = d.getHistory().getImage (true).createCopy();
     for (int tick = 0; tick < 2 * width + 5; ++tick)
     {
         f.feed (varnelle::test::makeWhiteNoise (512, 0.05f + 0.01f * (float)(tick % 40), tick + 1));
         d.timerCallback();
-        const auto shown = d.getHistoryImage (true);
+        const auto shown = d.getHistory().getImage (true);
         ASSERT_EQ (shown.getWidth(), width);
         int moved = 0;
         for (int x = 0; x + 1 < width; ++x)
@@ -379,23 +397,104 @@ TEST (SpectrogramHistory, OnlyANewColumnOrAMovedBandAsksForARepaint)
     EXPECT_FALSE (d.pollForChanges());
 }
 
+// What reaches the window: a new column repaints the plot alone, a moved band the display, an
+// idle tick nothing. The plot is all that scrolls, and repainting more costs per pixel.
+TEST (SpectrogramHistory, ANewColumnRepaintsThePlotAloneInTheWindow)
+{
+    struct Window : juce::Component
+    {
+        juce::ComponentPeer* createNewPeer (int, void*) override
+        {
+            return new varnelle::test::FakePeer (*this);
+        }
+    };
+    Fixture f (800, 400);
+    auto& d = *f.display;
+    Window window;
+    window.setBounds (0, 0, 820, 430);
+    d.setTopLeftPosition (10, 20);
+    window.addAndMakeVisible (d);
+    window.setVisible (true);
+    window.addToDesktop (0);
+    auto& peer = *static_cast<varnelle::test::FakePeer*> (window.getPeer());
+    d.timerCallback(); // the first look
+    const auto plotInWindow = d.getLayout().plot + d.getPosition();
+
+    peer.repainted.clear();
+    d.timerCallback();
+    EXPECT_TRUE (peer.repainted.isEmpty());
+
+    f.feed (varnelle::test::makeWhiteNoise (2048, 0.3f, 9));
+    d.timerCallback();
+    EXPECT_EQ (peer.repainted.getBounds(), plotInWindow);
+
+    peer.repainted.clear();
+    f.set (id (2, "freqHigh"), 4000.0f);
+    d.timerCallback();
+    EXPECT_EQ (peer.repainted.getBounds(), d.getBounds());
+
+    window.removeFromDesktop();
+    window.removeChildComponent (&d);
+}
+
+// A host that keeps calling with silence (a stopped transport) scrolls in columns just like the
+// ones shown: once every column in view is alike, scrolling changes no pixel and the window is
+// not repainted, though the history still advances.
+TEST (SpectrogramHistory, ScrollingSilenceIntoASilentPictureAsksForNoRepaint)
+{
+    Fixture f (200, 100); // plot 70 px wide: at zoom 20 it shows 4 columns (3.5 rounded)
+    auto& d = *f.display;
+    d.setTimeZoom (20.0f);
+    f.feed (varnelle::test::makeWhiteNoise (2048, 0.3f, 5));
+    ASSERT_TRUE (d.pollForChanges());
+
+    // The noise goes out of view column by column: every tick repaints until the 4 shown and
+    // the one that left are silent.
+    std::vector<bool> repaints;
+    for (int tick = 0; tick < 12; ++tick)
+    {
+        f.feed (std::vector<float> (512, 0.0f));
+        repaints.push_back (d.pollForChanges());
+    }
+    const auto firstQuiet = std::find (repaints.begin(), repaints.end(), false) - repaints.begin();
+    EXPECT_GE (firstQuiet, 5);
+    EXPECT_LE (firstQuiet, 9); // the noise's own tail in the analysis window fades first
+    EXPECT_TRUE (std::all_of (repaints.begin() + firstQuiet, repaints.end(), [] (bool r) { return !r; }));
+
+    // Quiet ticks still advance the history: a sound arrives at its right edge at once.
+    const auto shownBefore = d.getHistory().getImage (false).createCopy();
+    f.feed (varnelle::test::makeSine (1000, 48000, 512, 0.5f));
+    EXPECT_TRUE (d.pollForChanges());
+    const auto shown = d.getHistory().getImage (false);
+    EXPECT_FALSE (columnIsEmpty (shown, shown.getWidth() - 1));
+    EXPECT_TRUE (columnIsEmpty (shownBefore, shownBefore.getWidth() - 1));
+
+    // At a wider zoom more columns are in view, so the same silence repaints for longer.
+    d.setTimeZoom (4.0f); // 18 columns
+    for (int tick = 0; tick < 12; ++tick)
+    {
+        f.feed (std::vector<float> (512, 0.0f));
+        EXPECT_TRUE (d.pollForChanges()) << tick;
+    }
+}
+
 TEST (SpectrogramHistory, ResizingEmptiesBothHistories)
 {
     Fixture f (800, 400);
     auto& d = *f.display;
     f.feed (varnelle::test::makePinkNoise (8192, 0.5f, 7));
     d.timerCallback();
-    ASSERT_FALSE (isUniformlyEmpty (d.getHistoryImage (false)));
-    ASSERT_FALSE (isUniformlyEmpty (d.getHistoryImage (true)));
+    ASSERT_FALSE (isUniformlyEmpty (d.getHistory().getImage (false)));
+    ASSERT_FALSE (isUniformlyEmpty (d.getHistory().getImage (true)));
 
     // A move without a size change keeps the history.
     d.setTopLeftPosition (30, 40);
-    EXPECT_FALSE (isUniformlyEmpty (d.getHistoryImage (false)));
+    EXPECT_FALSE (isUniformlyEmpty (d.getHistory().getImage (false)));
 
     d.setSize (900, 450);
     for (bool afterGain : {false, true})
     {
-        const auto& image = d.getHistoryImage (afterGain);
+        const auto& image = d.getHistory().getImage (afterGain);
         EXPECT_EQ (image.getWidth(), 900 - 130);
         EXPECT_EQ (image.getHeight(), 450 - 32);
         EXPECT_TRUE (isUniformlyEmpty (image));
@@ -435,17 +534,17 @@ TEST (SpectrogramPaint, ShowsTheNewestColumnsStretchedByTheTimeZoom)
 {
     Fixture f (730, 400);
     auto& d = *f.display;
-    const auto plot = d.getPlotBounds();
+    const auto plot = d.getLayout().plot;
     ASSERT_EQ (plot.getWidth(), 600);
 
     std::vector<float> hot ((size_t)varnelle::numDisplayBins, 1.0f);
     std::vector<float> cold ((size_t)varnelle::numDisplayBins, 0.0f);
-    d.pushColumns (hot.data(), cold.data());
+    d.getHistory().pushColumns (hot.data(), cold.data(), 48000.0);
     for (int i = 0; i < 149; ++i)
-        d.pushColumns (cold.data(), cold.data());
+        d.getHistory().pushColumns (cold.data(), cold.data(), 48000.0);
 
     // A row at 300 Hz, clear of grid lines, band edges and labels.
-    const int y = juce::roundToInt (d.yForFrequency (300.0f));
+    const int y = juce::roundToInt (d.getLayout().yForFrequency (300.0f));
     auto isHot = [] (juce::Colour c) { return c.getRed() > 180 && c.getGreen() < 120; };
 
     // Zoom 4: the newest 150 columns, 4 pixels each; the hot column is the leftmost block.
@@ -469,10 +568,10 @@ TEST (SpectrogramPaint, ShowsTheNewestColumnsStretchedByTheTimeZoom)
 
     // ...until it is among them, then it spans 20 pixels.
     for (int i = 0; i < 29; ++i)
-        d.pushColumns (cold.data(), cold.data());
-    d.pushColumns (hot.data(), cold.data());
+        d.getHistory().pushColumns (cold.data(), cold.data(), 48000.0);
+    d.getHistory().pushColumns (hot.data(), cold.data(), 48000.0);
     for (int i = 0; i < 29; ++i)
-        d.pushColumns (cold.data(), cold.data());
+        d.getHistory().pushColumns (cold.data(), cold.data(), 48000.0);
     image = render (d);
     for (int x = plot.getX() + 1; x < plot.getX() + 20; ++x)
         EXPECT_TRUE (isHot (image.getPixelAt (x, y))) << x;
@@ -502,19 +601,19 @@ TEST (SpectrogramPaint, BypassedBandsDrawAtThirtyFivePercentAlpha)
         f.set (id (b, "levelMin"), -80.0f + 16.0f * (float)b);
         f.set (id (b, "levelMax"), -80.0f + 16.0f * (float)(b + 1));
     }
-    const auto plot = d.getPlotBounds();
-    const auto levelBox = d.getLevelBoxBounds();
+    const auto plot = d.getLayout().plot;
+    const auto levelBox = d.getLayout().levelBox;
     const juce::Colour levelBoxColour (0xff101a2c);
 
     auto stripePixel = [&] (const juce::Image& image, int band)
     {
         const float mid = std::sqrt (edgesHz[band] * edgesHz[band + 1]);
-        return image.getPixelAt (plot.getCentreX(), juce::roundToInt (d.yForFrequency (mid)));
+        return image.getPixelAt (plot.getCentreX(), juce::roundToInt (d.getLayout().yForFrequency (mid)));
     };
     auto barPixel = [&] (const juce::Image& image, int band)
     {
         const float mid = -72.0f + 16.0f * (float)band;
-        return image.getPixelAt (levelBox.getX() + 20, juce::roundToInt (d.yForLevel (mid)));
+        return image.getPixelAt (levelBox.getX() + 20, juce::roundToInt (d.getLayout().yForLevel (mid)));
     };
     auto expected = [] (juce::Colour under, int band, float alpha)
     { return under.overlaidWith (varnelle::editor::getBandColour (band).withAlpha (alpha)); };
@@ -565,9 +664,10 @@ TEST (SpectrogramPaint, SwappedEdgesDrawExactlyLikeSortedOnes)
     // And moving the band does change the picture, so the comparison means something.
     f.set (id (1, "freqHigh"), 900.0f);
     const auto moved = render (d);
-    EXPECT_NE (
-        moved.getPixelAt (d.getPlotBounds().getCentreX(), juce::roundToInt (d.yForFrequency (400.0f))),
-        sorted.getPixelAt (d.getPlotBounds().getCentreX(), juce::roundToInt (d.yForFrequency (400.0f))));
+    EXPECT_NE (moved.getPixelAt (d.getLayout().plot.getCentreX(),
+                                 juce::roundToInt (d.getLayout().yForFrequency (400.0f))),
+               sorted.getPixelAt (d.getLayout().plot.getCentreX(),
+                                  juce::roundToInt (d.getLayout().yForFrequency (400.0f))));
 }
 
 //==============================================================================
@@ -580,7 +680,9 @@ TEST (SpectrogramLabels, FrequencyLabelsStayInsideThePlot)
     {
         f.set (id (2, "freqLow"), low);
         f.set (id (2, "freqHigh"), high);
-        const auto rows = d.getFrequencyLabelRows();
+        const auto band =
+            varnelle::editor::DisplayBands (f.processor->parameters).getGeometry (2, d.getLayout());
+        const auto rows = d.getLayout().getFrequencyLabelRows (band.yFreqLo, band.yFreqHi);
         return std::pair{rows.upper, rows.lower};
     };
 
@@ -608,13 +710,13 @@ TEST (SpectrogramLabels, LevelBadgesStayInsideTheLevelBox)
     {
         f.set (id (4, "levelMin"), levelMin);
         f.set (id (4, "levelMax"), levelMax);
-        const auto badges = d.getLevelBadgeBounds();
+        const auto badges = d.getLayout().getLevelBadgeBounds (levelMin, levelMax);
         EXPECT_EQ (badges.lower.getX(), 946);
         EXPECT_EQ (badges.lower.getWidth(), 38);
         EXPECT_EQ (badges.upper.getWidth(), 38);
         EXPECT_EQ (badges.lower.getHeight(), 12);
-        EXPECT_TRUE (d.getLevelBoxBounds().contains (badges.lower));
-        EXPECT_TRUE (d.getLevelBoxBounds().contains (badges.upper));
+        EXPECT_TRUE (d.getLayout().levelBox.contains (badges.lower));
+        EXPECT_TRUE (d.getLayout().levelBox.contains (badges.upper));
         return std::pair{badges.lower.getY(), badges.upper.getY()};
     };
 
@@ -692,10 +794,10 @@ TEST (SpectrogramPaint, UnscaledStretchAndTintMatchJuceDrawing)
     f.set (id (1, "freqLow"), 150.0f);
     f.set (id (1, "freqHigh"), 600.0f);
     d.setSelectedBand (1);
-    for (int i = 0; i < d.getHistoryImage (false).getWidth(); ++i)
+    for (int i = 0; i < d.getHistory().getImage (false).getWidth(); ++i)
     {
         std::vector<float> column ((size_t)varnelle::numDisplayBins, (float)(i % 17) / 16.0f);
-        d.pushColumns (column.data(), column.data());
+        d.getHistory().pushColumns (column.data(), column.data(), 48000.0);
     }
     d.setTimeZoom (7.3f);
 
@@ -707,11 +809,11 @@ TEST (SpectrogramPaint, UnscaledStretchAndTintMatchJuceDrawing)
         d.paint (g);
     }
 
-    const auto plot = d.getPlotBounds();
+    const auto plot = d.getLayout().plot;
     int compared = 0;
     for (const float frequency : {50.0f, 300.0f, 1500.0f, 5000.0f}) // in two stripes, one, none
     {
-        const int y = juce::roundToInt (d.yForFrequency (frequency));
+        const int y = juce::roundToInt (d.getLayout().yForFrequency (frequency));
         for (int x = plot.getX() + 210; x < plot.getRight() - 2; ++x)
         {
             const auto left = unscaled.getPixelAt (x - 1, y), here = unscaled.getPixelAt (x, y);
@@ -740,10 +842,10 @@ TEST (SpectrogramPaint, ScrolledPictureEqualsAFreshOne)
             std::vector<float> column ((size_t)varnelle::numDisplayBins);
             for (size_t bin = 0; bin < column.size(); ++bin)
                 column[bin] = (float)((pushed * 7 + (int)bin) % 23) / 22.0f;
-            d.pushColumns (column.data(), column.data());
+            d.getHistory().pushColumns (column.data(), column.data(), 48000.0);
         }
     };
-    const int width = d.getHistoryImage (false).getWidth();
+    const int width = d.getHistory().getImage (false).getWidth();
     render (d);
     for (const int count : {1, 2, 1, 5, width - 3, 1, 1, 3, width, 2})
     {

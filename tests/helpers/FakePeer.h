@@ -48,10 +48,13 @@ public:
     bool isFocused() const override { return focusedWindow; }
     void grabFocus() override {}
     void textInputRequired (juce::Point<int>, juce::TextInputTarget&) override {}
-    void repaint (const juce::Rectangle<int>&) override {}
+    void repaint (const juce::Rectangle<int>& area) override { repainted.add (area); }
     void performAnyPendingRepaintsNow() override {}
     void setAlpha (float) override {}
     juce::StringArray getAvailableRenderingEngines() override { return {}; }
+
+    /** Every area the window was asked to repaint, in its own coordinates. */
+    juce::RectangleList<int> repainted;
 
 private:
     const bool focusedWindow;

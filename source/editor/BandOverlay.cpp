@@ -1,0 +1,250 @@
+#include "editor/BandOverlay.h"
+
+#include "editor/EditorShared.h"
+
+#include <cmath>
+#include <iterator>
+
+namespace varnelle::editor
+{
+
+namespace
+{
+const juce::Colour levelBoxColour (0xff101a2c);
+const juce::Colour badgeColour (0xff091322);
+const auto white = juce::Colours::white;
+
+constexpr float gridFrequencies[] = {120.0f, 500.0f, 1000.0f, 5000.0f, 10000.0f};
+constexpr float scaleLevels[] = {0.0f, -20.0f, -40.0f, -60.0f, -80.0f};
+} // namespace
+
+const juce::String& BandOverlay::CachedNumberText::get (float number, int decimals,
+                                                        const juce::String& suffix)
+{
+    if (!valid || number != value)
+    {
+        text = juce::String (number, decimals) + suffix;
+        value = number;
+        valid = true;
+    }
+    return text;
+}
+
+BandOverlay::BandOverlay()
+    : smallFont (makeFont (10.5f)), labelFont (makeFont (12.0f, true)), badgeFont (makeFont (9.0f, true))
+{
+    for (int b = 0; b < numBands; ++b)
+        bandTitles[(size_t)b] = "Band " + juce::String (b + 1);
+    for (size_t i = 0; i < std::size (gridFrequencies); ++i)
+    {
+        const float f = gridFrequencies[i];
+        frequencyGridTexts[i] = f >= 1000.0f ? juce::String (f / 1000.0f, 1) + "k" : juce::String ((int)f);
+    }
+    for (size_t i = 0; i < std::size (scaleLevels); ++i)
+        levelScaleTexts[i] = juce::String (scaleLevels[i], 0);
+
+    freqTitle = "Freq";
+    levelTitle = "Level";
+    dbTitle = "dB";
+    afterViewTitle = "View: After Gain";
+    beforeViewTitle = "View: Before Gain";
+    hzSuffix = " Hz";
+}
+
+void BandOverlay::setLayout (const DisplayLayout& layout)
+{
+    const auto legend = layout.legend.toFloat();
+    legendGradient = juce::ColourGradient (spectrumColour (1.0f), legend.getX(), legend.getY(),
+                                           spectrumColour (0.0f), legend.getX(), legend.getBottom(), false);
+    legendGradient.addColour (0.16, spectrumColour (0.84f));
+    legendGradient.addColour (0.34, spectrumColour (0.66f));
+    legendGradient.addColour (0.52, spectrumColour (0.48f));
+    legendGradient.addColour (0.70, spectrumColour (0.30f));
+    legendGradient.addColour (0.86, spectrumColour (0.14f));
+}
+
+std::array<BandStripe, numBands> BandOverlay::getStripes (const DisplayBands& bands,
+                                                          const DisplayLayout& layout, int selectedBand)
+{
+    std::array<BandStripe, numBands> stripes;
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto band = bands.getGeometry (b, layout);
+        const int top = roundToIntAwayFromZero (std::min (band.yFreqLo, band.yFreqHi));
+        const int bottom = roundToIntAwayFromZero (std::max (band.yFreqLo, band.yFreqHi));
+        const float alpha = (b == selectedBand ? 0.18f : 0.07f) * band.alphaFactor;
+        stripes[(size_t)b] = {top, std::max (bottom - top, 1), getBandColour (b).withAlpha (alpha)};
+    }
+    return stripes;
+}
+
+void BandOverlay::paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands,
+                         int selectedBand, bool showAfterGain, bool stripesDrawn)
+{
+    Geometries geometries;
+    for (int b = 0; b < numBands; ++b)
+        geometries[(size_t)b] = bands.getGeometry (b, layout);
+    const auto stripes =
+        stripesDrawn ? std::array<BandStripe, numBands>{} : getStripes (bands, layout, selectedBand);
+
+    g.setColour (white.withAlpha (0.22f));
+    g.drawRect (layout.plot, 1);
+    drawGrid (g, layout);
+    drawFrequencyLines (g, layout, geometries, stripesDrawn ? nullptr : &stripes, selectedBand);
+    drawFrequencyLabels (g, layout, geometries[(size_t)selectedBand], selectedBand);
+    drawLegend (g, layout, geometries, selectedBand);
+    drawLevelBox (g, layout, geometries, selectedBand);
+    drawTitles (g, layout, showAfterGain);
+}
+
+void BandOverlay::drawGrid (juce::Graphics& g, const DisplayLayout& layout) const
+{
+    const auto plot = layout.plot;
+    g.setFont (smallFont);
+    for (size_t i = 0; i < std::size (gridFrequencies); ++i)
+    {
+        const int y = roundToIntAwayFromZero (layout.yForFrequency (gridFrequencies[i]));
+        g.setColour (white.withAlpha (0.12f));
+        g.drawHorizontalLine (y, (float)plot.getX(), (float)plot.getRight());
+        g.setColour (white.withAlpha (0.65f));
+        g.drawText (frequencyGridTexts[i], plot.getX() + 4, y, 38, 14, juce::Justification::left, false);
+    }
+}
+
+void BandOverlay::drawFrequencyLines (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                                      const std::array<BandStripe, numBands>* stripesToFill,
+                                      int selectedBand) const
+{
+    const auto plot = layout.plot;
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        if (stripesToFill != nullptr)
+        {
+            const auto& stripe = (*stripesToFill)[(size_t)b];
+            g.setColour (stripe.colour);
+            g.fillRect (plot.getX(), stripe.top, plot.getWidth(), stripe.height);
+        }
+
+        const float thickness = selected ? 2.4f : 1.2f;
+        g.setColour (getBandColour (b).withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));
+        g.drawLine ((float)plot.getX(), band.yFreqLo, (float)plot.getRight(), band.yFreqLo, thickness);
+        g.drawLine ((float)plot.getX(), band.yFreqHi, (float)plot.getRight(), band.yFreqHi, thickness);
+    }
+}
+
+// The selected band's frequencies: the upper above its stripe, the lower below it.
+void BandOverlay::drawFrequencyLabels (juce::Graphics& g, const DisplayLayout& layout,
+                                       const BandGeometry& band, int selectedBand)
+{
+    const auto plot = layout.plot;
+    const auto rows = layout.getFrequencyLabelRows (band.yFreqLo, band.yFreqHi);
+    g.setColour (white.withAlpha (0.85f));
+    g.setFont (labelFont);
+    g.drawText (upperFrequencyText.get (band.fHi, 0, hzSuffix), plot.getX() + 6, rows.upper, 120, 14,
+                juce::Justification::left, false);
+    g.drawText (lowerFrequencyText.get (band.fLo, 0, hzSuffix), plot.getX() + 6, rows.lower, 120, 14,
+                juce::Justification::left, false);
+    g.setColour (getBandColour (selectedBand).withAlpha (0.96f));
+    g.drawText (bandTitles[(size_t)selectedBand], plot.getX() + 128, rows.upper, 72, 14,
+                juce::Justification::left, false);
+}
+
+// The colour scale with its level marks and the bands' level lines across it.
+void BandOverlay::drawLegend (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                              int selectedBand) const
+{
+    const auto legend = layout.legend;
+    g.setGradientFill (legendGradient);
+    g.fillRoundedRectangle (legend.toFloat(), 4.0f);
+    g.setColour (white.withAlpha (0.45f));
+    g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
+
+    g.setFont (smallFont);
+    for (size_t i = 0; i < std::size (scaleLevels); ++i)
+    {
+        const int y = roundToIntAwayFromZero (layout.yForLevel (scaleLevels[i]));
+        g.setColour (white.withAlpha (0.18f));
+        g.drawHorizontalLine (y, (float)legend.getX(), (float)(legend.getX() + 30));
+        g.setColour (white.withAlpha (0.68f));
+        g.drawText (levelScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right, false);
+    }
+
+    const float x0 = (float)legend.getX();
+    const float x1 = (float)(legend.getX() + 30);
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        const float thickness = selected ? 2.2f : 1.2f;
+        g.setColour (getBandColour (b).withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));
+        g.drawLine (x0, band.yLevelLo, x1, band.yLevelLo, thickness);
+        g.drawLine (x0, band.yLevelHi, x1, band.yLevelHi, thickness);
+    }
+}
+
+// The bands' level ranges as bars, and the selected band's values next to its edges.
+void BandOverlay::drawLevelBox (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                                int selectedBand)
+{
+    // Beside the legend, with nothing drawn over both.
+    const auto levelBox = layout.levelBox;
+    g.setColour (levelBoxColour);
+    g.fillRoundedRectangle (levelBox.toFloat(), 4.0f);
+    g.setColour (white.withAlpha (0.22f));
+    g.drawRoundedRectangle (levelBox.toFloat(), 4.0f, 1.0f);
+
+    for (int b = 0; b < numBands; ++b)
+    {
+        const auto& band = bands[(size_t)b];
+        const bool selected = b == selectedBand;
+        const auto colour = getBandColour (b);
+        const float top = std::roundf (std::min (band.yLevelLo, band.yLevelHi));
+        const float bottom = std::roundf (std::max (band.yLevelLo, band.yLevelHi));
+        const auto bar =
+            juce::Rectangle<float> ((float)levelBox.getX() + 1.0f, top, 40.0f, std::max (bottom - top, 1.0f))
+                .getIntersection (levelBox.toFloat());
+
+        g.setColour (colour.withAlpha ((selected ? 0.42f : 0.24f) * band.alphaFactor));
+        g.fillRect (bar);
+        if (selected)
+        {
+            g.setColour (colour.withAlpha (0.82f * band.alphaFactor));
+            g.drawRect (bar, 1.0f);
+        }
+    }
+
+    const auto& chosen = bands[(size_t)selectedBand];
+    const auto badges = layout.getLevelBadgeBounds (chosen.lLo, chosen.lHi);
+    drawValueBadge (g, badges.lower, lowerLevelText.get (chosen.lLo, 1, {}));
+    drawValueBadge (g, badges.upper, upperLevelText.get (chosen.lHi, 1, {}));
+}
+
+void BandOverlay::drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area,
+                                  const juce::String& text) const
+{
+    g.setColour (badgeColour.withAlpha (0.62f));
+    g.fillRoundedRectangle (area.toFloat(), 2.5f);
+    g.setColour (white.withAlpha (0.93f));
+    g.setFont (badgeFont);
+    g.drawText (text, area, juce::Justification::centred, false);
+}
+
+// In the badge font that drawValueBadge left set.
+void BandOverlay::drawTitles (juce::Graphics& g, const DisplayLayout& layout, bool showAfterGain) const
+{
+    const auto plot = layout.plot;
+    const auto legend = layout.legend;
+    const int titleY = std::max (plot.getY() - 16, 0);
+    g.setFont (badgeFont);
+    g.setColour (white.withAlpha (0.75f));
+    g.drawText (freqTitle, plot.getX(), titleY, 70, 16, juce::Justification::left, false);
+    g.drawText (levelTitle, legend.getX() - 4, titleY, 70, 16, juce::Justification::left, false);
+    g.drawText (dbTitle, legend.getX() - 36, titleY, 34, 16, juce::Justification::right, false);
+    g.setColour (white.withAlpha (0.85f));
+    g.drawText (showAfterGain ? afterViewTitle : beforeViewTitle, plot.getRight() - 170, titleY, 170, 16,
+                juce::Justification::right, false);
+}
+
+} // namespace varnelle::editor

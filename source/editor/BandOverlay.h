@@ -1,0 +1,69 @@
+#pragma once
+
+#include "editor/DisplayBands.h"
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <array>
+
+namespace varnelle::editor
+{
+
+/** Everything the display draws over and beside the spectrogram: the plot frame and frequency
+    grid, the bands' stripes and frequency lines, the selected band's labels, the level legend
+    with its scale and level lines, the level box with its bars and the selected band's badges,
+    and the titles.
+
+    Its fonts and fixed texts are made once and changing numbers formatted only when they change,
+    so that a repaint allocates nothing of its own. Owned by the display; message thread only. */
+class BandOverlay
+{
+public:
+    BandOverlay();
+
+    /** Follows a new size (the legend's gradient is made for its place). */
+    void setLayout (const DisplayLayout& layout);
+
+    /** The five bands' stripes over the plot, the selected one stronger. */
+    static std::array<BandStripe, numBands> getStripes (const DisplayBands& bands,
+                                                        const DisplayLayout& layout, int selectedBand);
+
+    /** Draws over a plot that already shows the history; fills the stripes too unless the
+        history was drawn with their tint. */
+    void paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands, int selectedBand,
+                bool showAfterGain, bool stripesDrawn);
+
+private:
+    using Geometries = std::array<BandGeometry, numBands>;
+
+    // A number's text, formatted again only when the number changes.
+    struct CachedNumberText
+    {
+        const juce::String& get (float number, int decimals, const juce::String& suffix);
+
+        float value = 0;
+        bool valid = false;
+        juce::String text;
+    };
+
+    void drawGrid (juce::Graphics& g, const DisplayLayout& layout) const;
+    void drawFrequencyLines (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                             const std::array<BandStripe, numBands>* stripesToFill, int selectedBand) const;
+    void drawFrequencyLabels (juce::Graphics& g, const DisplayLayout& layout, const BandGeometry& band,
+                              int selectedBand);
+    void drawLegend (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                     int selectedBand) const;
+    void drawLevelBox (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
+                       int selectedBand);
+    void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
+    void drawTitles (juce::Graphics& g, const DisplayLayout& layout, bool showAfterGain) const;
+
+    juce::Font smallFont, labelFont, badgeFont;
+    juce::ColourGradient legendGradient;
+    std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts;
+    std::array<juce::String, numBands> bandTitles;
+    juce::String freqTitle, levelTitle, dbTitle, afterViewTitle, beforeViewTitle, hzSuffix;
+    CachedNumberText upperFrequencyText, lowerFrequencyText, lowerLevelText, upperLevelText;
+};
+
+} // namespace varnelle::editor

@@ -1,0 +1,130 @@
+#include "editor/SpectrumHistory.h"
+
+#include "engine/StftConstants.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace varnelle::editor
+{
+
+namespace
+{
+const juce::Colour emptyHistoryColour (0xff0b1220);
+}
+
+void SpectrumHistory::setSize (int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return;
+
+    for (auto* image : {&beforeImage, &afterImage})
+    {
+        if (image->isValid() && image->getWidth() == 2 * width && image->getHeight() == height)
+            continue;
+
+        // Software pixels, so that pushing a column is a plain memory write on every platform.
+        *image = juce::Image (juce::Image::RGB, 2 * width, height, true, juce::SoftwareImageType());
+        image->clear (image->getBounds(), emptyHistoryColour);
+        historyEnd = width;
+        columnsPushed = 0;
+        repeatedColumns = 0;
+        stretcher.forget();
+    }
+}
+
+juce::Image SpectrumHistory::getImage (bool afterGain) const
+{
+    const auto& image = afterGain ? afterImage : beforeImage;
+    if (!image.isValid())
+        return {};
+    const int width = image.getWidth() / 2;
+    return image.getClippedImage ({historyEnd - width, 0, width, image.getHeight()});
+}
+
+void SpectrumHistory::pushColumns (const float* before, const float* after, double sampleRate)
+{
+    if (!beforeImage.isValid() || !afterImage.isValid() || before == nullptr || after == nullptr)
+        return;
+    const int width = beforeImage.getWidth() / 2;
+    if (historyEnd >= 2 * width)
+    {
+        for (auto* image : {&beforeImage, &afterImage})
+            image->moveImageSection (0, 0, width, 0, width, image->getHeight());
+        historyEnd = width;
+    }
+    writeColumn (beforeImage, historyEnd, before, sampleRate);
+    writeColumn (afterImage, historyEnd, after, sampleRate);
+    ++historyEnd;
+    ++columnsPushed;
+
+    const auto bytes = sizeof (float) * (size_t)numDisplayBins;
+    const bool alike = repeatedColumns > 0 && std::memcmp (before, newestBefore.data(), bytes) == 0 &&
+                       std::memcmp (after, newestAfter.data(), bytes) == 0;
+    repeatedColumns = alike ? repeatedColumns + 1 : 1;
+    std::memcpy (newestBefore.data(), before, bytes);
+    std::memcpy (newestAfter.data(), after, bytes);
+}
+
+int SpectrumHistory::shownColumns (float timeZoom) const noexcept
+{
+    const int w = beforeImage.getWidth() / 2;
+    return clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, std::max (w, 1));
+}
+
+bool SpectrumHistory::newestColumnChangedNothing (float timeZoom) const noexcept
+{
+    // The shown columns, the oldest possibly cut at the left, and the one scrolled out.
+    return hasImages() && repeatedColumns >= (std::int64_t)shownColumns (timeZoom) + 2;
+}
+
+void SpectrumHistory::writeColumn (juce::Image& image, int x, const float* values, double sampleRate)
+{
+    const int height = image.getHeight();
+
+    // The bin of each row, worked out again only when the height or the sample rate changes.
+    const float rate = (float)std::max (sampleRate, 1.0);
+    if ((int)rowBins.size() != height || rowBinsSampleRate != rate)
+    {
+        rowBins.resize ((size_t)height);
+        rowBinsSampleRate = rate;
+        const float rowDivisor = (float)std::max (height - 1, 1);
+        for (int y = 0; y < height; ++y)
+        {
+            const float t = clampValue (1.0f - (float)y / rowDivisor, 0.0f, 1.0f);
+            const float f = DisplayLayout::minFrequencyHz * std::pow (1000.0f, t);
+            rowBins[(size_t)y] =
+                clampValue (roundToIntAwayFromZero (f * (float)fftSize / rate), 0, numDisplayBins - 1);
+        }
+    }
+
+    const juce::Image::BitmapData column (image, x, 0, 1, height, juce::Image::BitmapData::writeOnly);
+    for (int y = 0; y < height; ++y)
+        column.setPixelColour (0, y, spectrumColour (values[rowBins[(size_t)y]]));
+}
+
+bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+                            const std::array<BandStripe, numBands>& stripes)
+{
+    const auto& history = afterGain ? afterImage : beforeImage;
+    if (!history.isValid())
+        return false;
+
+    const int w = history.getWidth() / 2;
+    const int h = history.getHeight();
+    const int n = shownColumns (timeZoom);
+
+    const bool sameSize = w == plot.getWidth() && h == plot.getHeight();
+    if (!sameSize || g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
+    {
+        g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
+        g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(), historyEnd - n, 0,
+                     n, h, false);
+        return false;
+    }
+
+    stretcher.draw (g, {history, historyEnd, columnsPushed, afterGain}, plot, n, stripes);
+    return true;
+}
+
+} // namespace varnelle::editor

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "editor/DisplayBands.h"
+#include "editor/HistoryStretcher.h"
+#include "engine/StftConstants.h"
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace varnelle::editor
+{
+
+/** The display's two spectrogram histories, before and after the band gains, and their drawing
+    into the plot.
+
+    Both are plot-sized RGB pictures, newest column on the right, row 0 at 20 kHz and the bottom
+    row at 20 Hz; they always advance together, so switching the view shows the other one
+    complete. Owned by the display; message thread only (the columns come from the analyzer
+    feed, fetched by the display's timer). */
+class SpectrumHistory
+{
+public:
+    /** Makes both histories `width` x `height`, empty, when that is not their size already; a
+        size without area leaves no histories. */
+    void setSize (int width, int height);
+
+    /** Appends one column to each history: numDisplayBins display values each, every row taking
+        the nearest bin at `sampleRate`. Nothing without histories or values. */
+    void pushColumns (const float* before, const float* after, double sampleRate);
+
+    /** The shown part of a history (null without histories). The handle shares its pixels with
+        the history until the next column arrives. */
+    juce::Image getImage (bool afterGain) const;
+
+    /** Draws the newest columns of one history stretched over `plot`, each column timeZoom
+        pixels wide. Returns whether the stripes' tint was drawn with it (on an unscaled screen);
+        otherwise the caller fills them. Draws nothing and returns false without histories. */
+    bool draw (juce::Graphics& g, juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+               const std::array<BandStripe, numBands>& stripes);
+
+    bool hasImages() const noexcept { return beforeImage.isValid(); }
+
+    /** True when scrolling in the newest column changed no pixel of the picture at this zoom:
+        the columns shown, and the one that went out of view, all hold the newest values in both
+        histories (a silent input, for one). */
+    bool newestColumnChangedNothing (float timeZoom) const noexcept;
+
+private:
+    void writeColumn (juce::Image& image, int x, const float* values, double sampleRate);
+    int shownColumns (float timeZoom) const noexcept;
+
+    // Twice the plot's width: a new column goes in at historyEnd, and only when that reaches
+    // the right edge is the newer half moved back to the left, once per plot width of columns.
+    juce::Image beforeImage, afterImage;
+    int historyEnd = 0;               // one past the newest column
+    std::int64_t columnsPushed = 0;   // since the histories were made
+    std::int64_t repeatedColumns = 0; // the newest columns alike, the newest included
+    std::array<float, numDisplayBins> newestBefore{}, newestAfter{};
+    std::vector<int> rowBins; // the display bin of each row
+    float rowBinsSampleRate = 0.0f;
+    HistoryStretcher stretcher;
+};
+
+} // namespace varnelle::editor
