@@ -1,13 +1,8 @@
 #include "UpdateCheck.h"
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <list>
-#include <mutex>
+#include <deque>
 #include <optional>
-#include <thread>
-#include <vector>
 
 #ifndef VARNELLE_MAKER_SITE
 #error "VARNELLE_MAKER_SITE must be defined by the build (cmake/VarnelleResources.cmake)"
@@ -18,345 +13,247 @@ namespace varnelle::editor
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+/** One GET of the feed, on a thread of its own.
 
-// Set while the registry below exists; plain bool so that it stays readable after static
-// destruction (JUCE's shutdown may come later than ours in some hosts).
-bool registryAlive = false;
-
-/** Owns every request in flight and every background check thread.
-
-    A watchdog thread cancels requests that run past their deadline (curl's own timeouts only
-    cover connecting and slow transfers, and a stalled JUCE read cannot be interrupted from its
-    own thread). cancelAll() cancels and joins everything; it runs at JUCE shutdown, which a
-    plug-in reaches before the host unloads it, and again from the destructor at unload. */
-class CheckRegistry
+    A read stalled inside JUCE cannot be ended from the thread that reads, only by cancelling
+    the stream from another one (curl's own timeouts cover connecting and slow transfers, not a
+    trickle). So the thread that owns the request waits for it in fetch() and cancels it at the
+    deadline, or as soon as it is told to stop. Created, used and destroyed by that one owning
+    thread; the request's thread touches only the stream and `body`. */
+class FeedRequest : private juce::Thread
 {
 public:
-    static CheckRegistry& get()
+    explicit FeedRequest (const juce::String& baseUrl)
+        : juce::Thread ("Varnelle feed request"),
+          stream (juce::URL (makeSiteAddress (baseUrl, "/products.json")), false)
     {
-        static CheckRegistry registry;
-        return registry;
+        stream.withConnectionTimeout (updateCheckLimits::connectionTimeoutMs)
+            .withNumRedirectsToFollow (updateCheckLimits::maxRedirects);
     }
 
-    /** One request's entry; its stream may be cancelled from the watchdog or cancelAll(). */
-    struct Request
+    ~FeedRequest() override
     {
-        juce::WebInputStream* stream = nullptr;
-        Clock::time_point deadline;
-        bool cancelled = false; // guarded by the registry's mutex
-    };
-
-    /** Registers a stream for the lifetime of the attachment. Declare it after the stream. */
-    class Attachment
-    {
-    public:
-        explicit Attachment (juce::WebInputStream& stream) : registry (get())
-        {
-            request.stream = &stream;
-            request.deadline =
-                Clock::now() + std::chrono::milliseconds (updateCheckLimits::requestDeadlineMs);
-            attached = registry.attach (request);
-        }
-
-        ~Attachment()
-        {
-            if (attached)
-                registry.detach (request);
-        }
-
-        /** False if the registry is shutting down: the request must not be made. */
-        bool isAttached() const noexcept { return attached; }
-
-        bool wasCancelled() const
-        {
-            const std::lock_guard<std::mutex> lock (registry.mutex);
-            return request.cancelled;
-        }
-
-    private:
-        CheckRegistry& registry;
-        Request request;
-        bool attached = false;
-
-        JUCE_DECLARE_NON_COPYABLE (Attachment)
-    };
-
-    /** Runs `job` on a new thread owned by the registry. False if none could be started. */
-    bool startThread (std::function<void()> job)
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-
-        if (stopping)
-            return false;
-
-        installShutdownHook();
-        workers.emplace_back();
-        auto& worker = workers.back();
-
-        try
-        {
-            worker.thread = std::thread (
-                [this, &worker, job = std::move (job)]
-                {
-                    try
-                    {
-                        job();
-                    }
-                    catch (...)
-                    {
-                    }
-
-                    const std::lock_guard<std::mutex> doneLock (mutex);
-                    worker.done = true;
-                });
-        }
-        catch (...)
-        {
-            workers.pop_back();
-            return false;
-        }
-
-        ensureWatchdog();
-        return true;
+        cancel();
+        waitForThreadToExit (-1); // a cancelled stream gives up its read within about a second
     }
 
-    bool isStopping() const
+    /** The feed's bytes, or nothing when the request fails, is not done within
+        requestDeadlineMs or `shouldStop` (asked every few milliseconds) returns true first. */
+    std::optional<juce::MemoryBlock> fetch (const std::function<bool()>& shouldStop)
     {
-        const std::lock_guard<std::mutex> lock (mutex);
-        return stopping;
-    }
+        if (!startThread())
+            return {};
 
-    int getNumRunning() const
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-        int n = 0;
-        for (const auto& w : workers)
-            n += w.done ? 0 : 1;
-        return n;
-    }
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds (updateCheckLimits::requestDeadlineMs);
 
-    void cancelAll()
-    {
-        std::list<Worker> toJoin;
-        std::thread watchdogToJoin;
+        while (!waitForThreadToExit (pollIntervalMs))
+            if (std::chrono::steady_clock::now() >= deadline || (shouldStop && shouldStop()))
+                cancel();
 
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            stopping = true;
-
-            for (auto* r : requests)
-                cancel (*r);
-
-            toJoin.splice (toJoin.end(), workers);
-            watchdogToJoin = std::move (watchdog);
-            wakeUp.notify_all();
-        }
-
-        // Joined without the lock: the threads need it to finish.
-        if (watchdogToJoin.joinable())
-            watchdogToJoin.join();
-
-        for (auto& w : toJoin)
-            if (w.thread.joinable())
-                w.thread.join();
-
-        const std::lock_guard<std::mutex> lock (mutex);
-        stopping = false;
-    }
-
-    /** Called at JUCE shutdown by the hook object. */
-    void shutdownHookDeleted()
-    {
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            hookInstalled = false;
-        }
-        cancelAll();
+        // A cancelled transfer may have left a truncated body behind.
+        if (cancelled)
+            return {};
+        return std::move (body);
     }
 
 private:
-    struct Worker
-    {
-        std::thread thread;
-        bool done = false; // guarded by the mutex; set as the thread's last step
-    };
+    static constexpr int pollIntervalMs = 20;
 
-    /** Deleted by JUCE's shutdown (message thread), before a host can unload the library. */
-    struct ShutdownHook : public juce::DeletedAtShutdown
+    void cancel()
     {
-        ~ShutdownHook() override
+        if (!cancelled)
         {
-            if (registryAlive)
-                CheckRegistry::get().shutdownHookDeleted();
-        }
-    };
-
-    CheckRegistry()
-    {
-        // JUCE keeps its curl lock in a function-local static. Creating (not connecting) one
-        // stream here constructs it first, so it outlives this registry, whose destructor may
-        // still cancel streams.
-        const juce::WebInputStream warmUp (juce::URL ("http://127.0.0.1/"), false);
-        registryAlive = true;
-    }
-
-    ~CheckRegistry()
-    {
-        cancelAll();
-        registryAlive = false;
-    }
-
-    bool attach (Request& r)
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-
-        if (stopping)
-            return false;
-
-        requests.push_back (&r);
-        ensureWatchdog();
-        return true;
-    }
-
-    void detach (Request& r)
-    {
-        const std::lock_guard<std::mutex> lock (mutex);
-        requests.erase (std::remove (requests.begin(), requests.end(), &r), requests.end());
-    }
-
-    // Mutex held.
-    void cancel (Request& r)
-    {
-        if (!r.cancelled)
-        {
-            r.cancelled = true;
-            r.stream->cancel();
+            cancelled = true;
+            stream.cancel();
         }
     }
 
-    // Mutex held. The caller is on the message thread (startThread is called by
-    // startUpdateCheck); JUCE deletes the hook on the message thread too.
-    void installShutdownHook()
+    void run() override
     {
-        if (!hookInstalled && juce::MessageManager::getInstanceWithoutCreating() != nullptr)
-        {
-            new ShutdownHook();
-            hookInstalled = true;
-        }
-    }
-
-    // Mutex held.
-    void ensureWatchdog()
-    {
-        if (watchdogRunning || stopping)
-            return;
-
-        // A previous watchdog has left its loop (it clears the flag under the mutex as its last
-        // step), so this join returns at once.
-        if (watchdog.joinable())
-            watchdog.join();
-
-        watchdogRunning = true;
         try
         {
-            watchdog = std::thread ([this] { watch(); });
+            body = readFeed();
         }
         catch (...)
         {
-            watchdogRunning = false;
+            body.reset();
         }
     }
 
-    void watch()
+    /** Nothing when the request fails, answers with a status other than 2xx, or sends more
+        than maxFeedBytes. */
+    std::optional<juce::MemoryBlock> readFeed()
     {
-        std::unique_lock<std::mutex> lock (mutex);
-
-        while (!stopping && !(requests.empty() && workers.empty()))
-        {
-            const auto now = Clock::now();
-
-            for (auto* r : requests)
-                if (now >= r->deadline)
-                    cancel (*r);
-
-            // Finished threads no longer need the mutex, so they can be joined while holding it.
-            for (auto it = workers.begin(); it != workers.end();)
-            {
-                if (it->done)
-                {
-                    it->thread.join();
-                    it = workers.erase (it);
-                }
-                else
-                {
-                    ++it;
-                }
-            }
-
-            wakeUp.wait_for (lock, std::chrono::milliseconds (100));
-        }
-
-        watchdogRunning = false;
-    }
-
-    mutable std::mutex mutex;
-    std::condition_variable wakeUp;
-    std::vector<Request*> requests;
-    std::list<Worker> workers; // a list, so that a running thread's entry never moves
-    std::thread watchdog;
-    bool watchdogRunning = false;
-    bool stopping = false;
-    bool hookInstalled = false;
-
-    JUCE_DECLARE_NON_COPYABLE (CheckRegistry)
-};
-
-/** The feed's bytes, or nothing when the request fails, is cancelled, answers with a status
-    other than 2xx, or sends more than maxFeedBytes. */
-std::optional<juce::MemoryBlock> fetchFeed (const juce::String& baseUrl)
-{
-    const juce::URL url (makeSiteAddress (baseUrl, "/products.json"));
-    juce::WebInputStream stream (url, false);
-    stream.withConnectionTimeout (updateCheckLimits::connectionTimeoutMs)
-        .withNumRedirectsToFollow (updateCheckLimits::maxRedirects);
-
-    const CheckRegistry::Attachment attachment (stream);
-
-    if (!attachment.isAttached())
-        return {};
-
-    if (!stream.connect (nullptr) || stream.isError())
-        return {};
-
-    const auto status = stream.getStatusCode();
-
-    if (status < 200 || status > 299)
-        return {};
-
-    juce::MemoryBlock body;
-    char buffer[1024];
-
-    for (;;)
-    {
-        const auto numRead = stream.read (buffer, (int)sizeof (buffer));
-
-        if (numRead <= 0)
-            break;
-
-        if (body.getSize() + (size_t)numRead > (size_t)updateCheckLimits::maxFeedBytes)
+        if (!stream.connect (nullptr) || stream.isError())
             return {};
 
-        body.append (buffer, (size_t)numRead);
+        const auto status = stream.getStatusCode();
+
+        if (status < 200 || status > 299)
+            return {};
+
+        juce::MemoryBlock feed;
+        char buffer[1024];
+
+        for (;;)
+        {
+            const auto numRead = stream.read (buffer, (int)sizeof (buffer));
+
+            if (numRead <= 0)
+                break;
+
+            if (feed.getSize() + (size_t)numRead > (size_t)updateCheckLimits::maxFeedBytes)
+                return {};
+
+            feed.append (buffer, (size_t)numRead);
+        }
+
+        // A transfer that ended in an error (timeout, reset) may have left a truncated body.
+        if (stream.isError())
+            return {};
+
+        return feed;
     }
 
-    // A transfer that ended in an error (timeout, reset, cancellation) may have left a
-    // truncated body behind.
-    if (stream.isError() || attachment.wasCancelled())
-        return {};
+    juce::WebInputStream stream;
+    bool cancelled = false;                // the owning thread's
+    std::optional<juce::MemoryBlock> body; // the request's thread's until that thread has ended
 
-    return body;
+    JUCE_DECLARE_NON_COPYABLE (FeedRequest)
+};
+
+UpdateCheckResult runCheck (const juce::String& baseUrl, const juce::String& ownVersion,
+                            const std::function<bool()>& shouldStop)
+{
+    try
+    {
+        FeedRequest request (baseUrl);
+        const auto feed = request.fetch (shouldStop);
+
+        if (!feed.has_value())
+            return UpdateCheckResult::failed;
+
+        return evaluateFeed (feed->getData(), feed->getSize(), ownVersion);
+    }
+    catch (...)
+    {
+        return UpdateCheckResult::failed;
+    }
 }
+
+/** Runs the editors' checks one after another on one worker thread, which ends whenever none
+    is left, and posts each newer version found to the message thread.
+
+    No editor owns it, so closing a window never waits for the network; an editor's completion
+    holds only a weak reference to its editor. JUCE deletes it at its shutdown, which a plug-in
+    reaches as its last instance goes (every instance of JUCE's VST3 and LV2 wrappers holds a
+    ScopedJuceInitialiser_GUI), so before a host can unload the library; the destructor
+    cancels the request in flight and waits for the worker, so that no thread of ours runs in
+    an unloaded library. The worker never waits for the message thread, so that wait cannot
+    deadlock on any thread. Checks are added on the message thread; counting and cancelling
+    work on any thread but the worker. */
+class UpdateChecker : private juce::Thread, private juce::DeletedAtShutdown
+{
+public:
+    struct Check
+    {
+        juce::String baseUrl;
+        std::function<void()> completion; // run on the message thread if the version is newer
+    };
+
+    UpdateChecker() : juce::Thread ("Varnelle update check") {}
+
+    ~UpdateChecker() override
+    {
+        cancelAll();
+        clearSingletonInstance();
+    }
+
+    JUCE_DECLARE_SINGLETON (UpdateChecker, false)
+
+    void add (Check check)
+    {
+        const juce::ScopedLock sl (lock);
+        queue.push_back (std::move (check));
+        ++numUnfinished;
+
+        if (!workerActive)
+        {
+            // A worker that found the queue empty has taken its last look at it and is ending.
+            waitForThreadToExit (-1);
+            workerActive = startThread();
+
+            if (!workerActive)
+                dropQueued();
+        }
+    }
+
+    int getNumUnfinished() const
+    {
+        const juce::ScopedLock sl (lock);
+        return numUnfinished;
+    }
+
+    /** Drops the queued checks, cancels the one in flight and waits for the worker to end. */
+    void cancelAll()
+    {
+        {
+            const juce::ScopedLock sl (lock);
+            dropQueued();
+            signalThreadShouldExit();
+        }
+
+        // The request in flight sees the signal within a poll interval and is cancelled.
+        waitForThreadToExit (-1);
+    }
+
+private:
+    void run() override
+    {
+        for (;;)
+        {
+            Check check;
+            {
+                const juce::ScopedLock sl (lock);
+
+                if (queue.empty() || threadShouldExit())
+                {
+                    workerActive = false;
+                    return;
+                }
+
+                check = std::move (queue.front());
+                queue.pop_front();
+            }
+
+            const auto stop = [this] { return threadShouldExit(); };
+
+            if (runCheck (check.baseUrl, getOwnVersion(), stop) == UpdateCheckResult::newerVersion &&
+                !threadShouldExit())
+                juce::MessageManager::callAsync (std::move (check.completion));
+
+            const juce::ScopedLock sl (lock);
+            --numUnfinished;
+        }
+    }
+
+    // Lock held.
+    void dropQueued()
+    {
+        numUnfinished -= (int)queue.size();
+        queue.clear();
+    }
+
+    juce::CriticalSection lock;
+    std::deque<Check> queue;   // guarded by the lock
+    int numUnfinished = 0;     // guarded by the lock: queued, plus the one in flight
+    bool workerActive = false; // guarded by the lock: started and not yet past its last look
+
+    JUCE_DECLARE_NON_COPYABLE (UpdateChecker)
+};
+
+JUCE_IMPLEMENT_SINGLETON (UpdateChecker)
 
 } // namespace
 
@@ -372,19 +269,7 @@ juce::String makeSiteAddress (const juce::String& baseUrl, const juce::String& p
 
 UpdateCheckResult runUpdateCheck (const juce::String& baseUrl, const juce::String& ownVersion)
 {
-    try
-    {
-        const auto feed = fetchFeed (baseUrl);
-
-        if (!feed.has_value())
-            return UpdateCheckResult::failed;
-
-        return evaluateFeed (feed->getData(), feed->getSize(), ownVersion);
-    }
-    catch (...)
-    {
-        return UpdateCheckResult::failed;
-    }
+    return runCheck (baseUrl, ownVersion, {});
 }
 
 void startUpdateCheck (juce::Component& receiver, std::function<void()> onNewerVersion,
@@ -392,7 +277,7 @@ void startUpdateCheck (juce::Component& receiver, std::function<void()> onNewerV
 {
     JUCE_ASSERT_MESSAGE_THREAD
 
-    // The safe pointer is made here, on the message thread, and only dereferenced there.
+    // The weak reference is made here, on the message thread, and only looked at there.
     auto completion = [target = juce::Component::SafePointer<juce::Component> (&receiver),
                        action = std::move (onNewerVersion)]
     {
@@ -400,23 +285,19 @@ void startUpdateCheck (juce::Component& receiver, std::function<void()> onNewerV
             action();
     };
 
-    CheckRegistry::get().startThread (
-        [baseUrl, completion = std::move (completion)]() mutable
-        {
-            if (runUpdateCheck (baseUrl) == UpdateCheckResult::newerVersion &&
-                !CheckRegistry::get().isStopping())
-                juce::MessageManager::callAsync (std::move (completion));
-        });
+    UpdateChecker::getInstance()->add ({baseUrl, std::move (completion)});
 }
 
 int getNumRunningUpdateChecks()
 {
-    return CheckRegistry::get().getNumRunning();
+    auto* checker = UpdateChecker::getInstanceWithoutCreating();
+    return checker != nullptr ? checker->getNumUnfinished() : 0;
 }
 
 void cancelAllUpdateChecks()
 {
-    CheckRegistry::get().cancelAll();
+    if (auto* checker = UpdateChecker::getInstanceWithoutCreating())
+        checker->cancelAll();
 }
 
 } // namespace varnelle::editor

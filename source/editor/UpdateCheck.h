@@ -27,24 +27,25 @@ inline constexpr int requestDeadlineMs = 8000;
 } // namespace updateCheckLimits
 
 /** Fetches `baseUrl` + "/products.json" and compares its latest_version with `ownVersion`.
-    Blocks for up to about `requestDeadlineMs`; call it from a background thread. Any thread.
-    The request can be ended early by cancelAllUpdateChecks(). */
+    Blocks for up to about `requestDeadlineMs`, then cancels the request; call it from a
+    background thread. Any thread. */
 UpdateCheckResult runUpdateCheck (const juce::String& baseUrl,
                                   const juce::String& ownVersion = getOwnVersion());
 
 /** Message thread. Runs runUpdateCheck on a background thread and, if the feed names a newer
     version, calls `onNewerVersion` on the message thread - but only if `receiver` still exists
     then; otherwise the result is dropped. `onNewerVersion` may be destroyed on any thread.
-    The thread belongs to a process-wide owner that cancels and joins it at JUCE shutdown and
-    when the library is unloaded, so no check outlives the code it runs. */
+    Checks run one at a time on a worker that belongs to no editor; JUCE's shutdown, which a
+    plug-in reaches before it can be unloaded, cancels the check in flight and waits for the
+    worker, so no check outlives the code it runs. */
 void startUpdateCheck (juce::Component& receiver, std::function<void()> onNewerVersion,
                        const juce::String& baseUrl = getMakerSiteUrl());
 
 /** The number of background checks that have not finished yet. Any thread. */
 int getNumRunningUpdateChecks();
 
-/** Cancels every request in flight and waits for every background check to end. New checks may
-    be started afterwards. Any thread except a check's own. */
+/** Drops the background checks not yet begun, cancels the one in flight and waits for it to
+    end. New checks may be started afterwards. Any thread except a check's own. */
 void cancelAllUpdateChecks();
 
 } // namespace varnelle::editor

@@ -600,6 +600,22 @@ TEST (UpdateCheckAsync, AResultForADeletedReceiverIsDropped)
     EXPECT_EQ (server.getNumRequests(), 2);
 }
 
+TEST (UpdateCheckAsync, ChecksStartedTogetherEachReachTheirOwnReceiver)
+{
+    LoopbackServer server (serve (feedWithVersion ("\"1.3.0\"")));
+
+    // Windows opened together: their checks wait their turn, and none is lost.
+    juce::Component receivers[4];
+    int calls[4] = {};
+    for (int i = 0; i < 4; ++i)
+        startUpdateCheck (
+            receivers[i], [&calls, i] { ++calls[i]; }, server.getBaseUrl());
+    finishBackgroundChecks();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ (calls[i], 1) << "receiver " << i;
+    EXPECT_EQ (server.getNumRequests(), 4);
+}
+
 TEST (UpdateCheckAsync, CancellingAllEndsRunningChecksPromptlyAndLaterChecksStillWork)
 {
     std::atomic<int> connections{0};
