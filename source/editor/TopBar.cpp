@@ -77,16 +77,18 @@ void TopBar::paint (juce::Graphics& g, int windowWidth) const
     }
 }
 
-void TopBar::startUpdateCheck()
+void TopBar::startUpdateCheck (const juce::String& makerSiteUrl)
 {
-    // The result arrives on the message thread, and only while the window still exists (the
-    // window owns this bar, so the bar exists then too).
-    varnelle::editor::startUpdateCheck (window,
-                                        [this]
-                                        {
-                                            updateAvailable = true;
-                                            window.repaint();
-                                        });
+    // The click target lives exactly as long as this bar, so the result is dropped once the
+    // bar has gone, whoever owns it; the window that owns the bar outlives it.
+    varnelle::editor::startUpdateCheck (
+        bannerClickTarget,
+        [this]
+        {
+            updateAvailable = true;
+            window.repaint();
+        },
+        makerSiteUrl);
 }
 
 juce::Rectangle<int> TopBar::getListeningIndicatorBounds() const

@@ -36,9 +36,10 @@ public:
         while the processor is listening to the change. */
     void paint (juce::Graphics& g, int windowWidth) const;
 
-    /** Asks the maker's feed, in the background, whether there is a newer version; if so the
-        dot shows from then on (the window repaints). */
-    void startUpdateCheck();
+    /** Asks the feed of the site at `makerSiteUrl`, in the background, whether there is a
+        newer version; if so the dot shows from then on (the window repaints). A result that
+        arrives after this bar has gone is dropped. */
+    void startUpdateCheck (const juce::String& makerSiteUrl = getMakerSiteUrl());
 
     /** Inside the banner's area, at its right end and left of where the dot may show, so that
         nothing moves when it appears. */
