@@ -145,9 +145,9 @@ UpdateCheckResult runCheck (const juce::String& baseUrl, const juce::String& own
 /** Runs the editors' checks one after another on one worker thread, which ends whenever none
     is left, and posts each newer version found to the message thread.
 
-    No editor owns it, so closing a window never waits for the network; an editor's completion
-    holds only a weak reference to its editor. JUCE deletes it at its shutdown, which a plug-in
-    reaches as its last instance goes (every instance of JUCE's VST3 and LV2 wrappers holds a
+    No editor owns it, so closing a window never waits for the network; a check's completion
+    holds only a weak reference to the component it reports to. JUCE deletes it at its shutdown, which a
+   plug-in reaches as its last instance goes (every instance of JUCE's VST3 and LV2 wrappers holds a
     ScopedJuceInitialiser_GUI), so before a host can unload the library; the destructor
     cancels the request in flight and waits for the worker, so that no thread of ours runs in
     an unloaded library. The worker never waits for the message thread, so that wait cannot
