@@ -1,11 +1,10 @@
 #include "VarnelleAudioProcessorEditor.h"
 
-#include "editor/BannerImage.h"
 #include "editor/EditorShared.h"
 #include "editor/KeyboardControls.h"
+#include "editor/KnobGridLayout.h"
 #include "editor/ModernKnobLookAndFeel.h"
 #include "editor/SpectrogramComponent.h"
-#include "editor/UpdateCheck.h"
 #include "engine/BandParameters.h"
 
 using namespace varnelle::editor;
@@ -15,9 +14,7 @@ using varnelle::getBandParameterName;
 namespace
 {
 constexpr int panelHeight = 250;
-constexpr int knobHeight = 55;
 constexpr float bypassedKnobAlpha = 0.62f;
-const juce::Colour bypassedOutlineColour (0xfff15b6b);
 
 // Knob colours shared by the band knobs and the two left-column knobs.
 void setKnobColours (juce::Slider& slider)
@@ -52,9 +49,7 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
                                                             bool checkForUpdates)
     : juce::AudioProcessorEditor (processorToEdit), processorRef (processorToEdit)
 {
-    bannerImage = loadBannerImage();
-    bannerClickTarget = std::make_unique<BannerClickTarget>();
-    addAndMakeVisible (*bannerClickTarget);
+    topBar.addBannerToWindow();
 
     spectrogram = std::make_unique<SpectrogramComponent> (processorRef);
     auto* display = spectrogram.get();
@@ -65,65 +60,35 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
 
     configureWidthDial();
     configureLookaheadKnob();
-
-    const std::pair<juce::Label*, const char*> rowLabels[] = {
-        {&gainLabel, "Gain"},           {&attackLabel, "Attack"},        {&releaseLabel, "Release"},
-        {&lookaheadLabel, "Lookahead"}, {&upperKneeLabel, "Upper Knee"}, {&lowerKneeLabel, "Lower Knee"}};
-    for (const auto& [label, text] : rowLabels)
-    {
-        addAndMakeVisible (*label);
-        label->setText (text, juce::dontSendNotification);
-        label->setJustificationType (label == &lookaheadLabel ? juce::Justification::centred
-                                                              : juce::Justification::centredLeft);
-        label->setColour (juce::Label::textColourId, juce::Colours::white.withAlpha (0.82f));
-    }
-
-    configureViewButton (beforeButton, "Before");
-    configureViewButton (afterButton, "After");
-
-    addAndMakeVisible (presetBox);
-    addAndMakeVisible (presetMenuButton);
-    presetMenu.setUpControls();
-
-    for (int band = 0; band < 5; ++band)
-    {
-        configureBandButton (band);
-        configureBandKnob (gainSliders[band], " dB");
-        configureBandKnob (upperKneeSliders[band], " dB");
-        configureBandKnob (attackSliders[band], " ms");
-        configureBandKnob (lowerKneeSliders[band], " dB");
-        configureBandKnob (releaseSliders[band], " ms");
-        for (auto* knob : knobsOf (band))
-            knob->onDragStart = [this, band] { selectBand (band); };
-    }
-
+    configureRowLabels();
+    topBar.addControlsToWindow();
+    configureBandColumns();
     attachBandKnobs();
     refreshBypassState();
     setUpKeyboardAccess();
 
-    beforeButton.onClick = [this]
+    topBar.getBeforeButton().onClick = [this]
     {
         if (onViewChanged)
             onViewChanged (false);
     };
-    afterButton.onClick = [this]
+    topBar.getAfterButton().onClick = [this]
     {
         if (onViewChanged)
             onViewChanged (true);
     };
-    beforeButton.setToggleState (true, juce::dontSendNotification);
-    afterButton.setToggleState (false, juce::dontSendNotification);
+    topBar.getBeforeButton().setToggleState (true, juce::dontSendNotification);
+    topBar.getAfterButton().setToggleState (false, juce::dontSendNotification);
     onViewChanged (false);
 
     selectedBand = 0;
     repaint();
     onSelectedBandChanged (0);
 
-    updateAvailable = false;
     if (checkForUpdates)
-        checkForUpdatesAsync();
+        topBar.startUpdateCheck();
 
-    presetMenu.onListeningToChangeSwitched = [this] { repaint (getListeningIndicatorBounds()); };
+    topBar.getPresetMenu().onListeningToChangeSwitched = [this] { repaint (getListeningIndicatorBounds()); };
     // The window takes the keys its controls leave: undo, redo and delta listening.
     setWantsKeyboardFocus (true);
 
@@ -170,17 +135,6 @@ juce::Label& VarnelleAudioProcessorEditor::getRowLabel (KnobRow row) noexcept
 {
     juce::Label* labels[] = {&gainLabel, &upperKneeLabel, &attackLabel, &lowerKneeLabel, &releaseLabel};
     return *labels[(int)row];
-}
-
-void VarnelleAudioProcessorEditor::checkForUpdatesAsync()
-{
-    // The result arrives on the message thread, and only while this editor still exists.
-    startUpdateCheck (*this,
-                      [this]
-                      {
-                          updateAvailable = true;
-                          repaint();
-                      });
 }
 
 //==============================================================================
@@ -236,6 +190,36 @@ void VarnelleAudioProcessorEditor::bindLookaheadKnob()
             std::make_unique<SliderAttachment> (processorRef.parameters, id, lookaheadSlider);
 }
 
+void VarnelleAudioProcessorEditor::configureRowLabels()
+{
+    const std::pair<juce::Label*, const char*> rowLabels[] = {
+        {&gainLabel, "Gain"},           {&attackLabel, "Attack"},        {&releaseLabel, "Release"},
+        {&lookaheadLabel, "Lookahead"}, {&upperKneeLabel, "Upper Knee"}, {&lowerKneeLabel, "Lower Knee"}};
+    for (const auto& [label, text] : rowLabels)
+    {
+        addAndMakeVisible (*label);
+        label->setText (text, juce::dontSendNotification);
+        label->setJustificationType (label == &lookaheadLabel ? juce::Justification::centred
+                                                              : juce::Justification::centredLeft);
+        label->setColour (juce::Label::textColourId, juce::Colours::white.withAlpha (0.82f));
+    }
+}
+
+void VarnelleAudioProcessorEditor::configureBandColumns()
+{
+    for (int band = 0; band < 5; ++band)
+    {
+        configureBandButton (band);
+        configureBandKnob (gainSliders[band], " dB");
+        configureBandKnob (upperKneeSliders[band], " dB");
+        configureBandKnob (attackSliders[band], " ms");
+        configureBandKnob (lowerKneeSliders[band], " dB");
+        configureBandKnob (releaseSliders[band], " ms");
+        for (auto* knob : knobsOf (band))
+            knob->onDragStart = [this, band] { selectBand (band); };
+    }
+}
+
 void VarnelleAudioProcessorEditor::configureBandKnob (juce::Slider& slider, const juce::String& suffix)
 {
     addAndMakeVisible (slider);
@@ -262,30 +246,21 @@ void VarnelleAudioProcessorEditor::configureBandButton (int bandIndex)
     bandButtons[bandIndex] = std::move (button);
 }
 
-void VarnelleAudioProcessorEditor::configureViewButton (juce::TextButton& button, const juce::String& text)
-{
-    button.setButtonText (text);
-    button.setClickingTogglesState (true);
-    button.setRadioGroupId (2001);
-    button.setColour (juce::TextButton::buttonColourId, juce::Colour (0xff1d2a43));
-    button.setColour (juce::TextButton::buttonOnColourId, juce::Colour (0xff4ea8ff));
-    button.setColour (juce::TextButton::textColourOffId, juce::Colours::white.withAlpha (0.82f));
-    button.setColour (juce::TextButton::textColourOnId, juce::Colours::white);
-    addAndMakeVisible (button);
-}
-
 void VarnelleAudioProcessorEditor::setUpKeyboardAccess()
 {
     widthSlider.setTitle ("Width");
     lookaheadSlider.setTitle ("Lookahead");
+    auto& presetBox = topBar.getPresetBox();
+    auto& presetMenuButton = topBar.getPresetMenuButton();
     presetBox.setTitle ("Preset");
     presetMenuButton.setTitle (presetMenuButton.getTooltip());
     spectrogram->onBandKey = [this] (int band) { selectBand (band); };
 
     // Tab follows reading order: the top bar, the display, each band's column, the left column.
     int order = 1;
-    for (juce::Component* c : std::initializer_list<juce::Component*>{
-             &presetBox, &presetMenuButton, &beforeButton, &afterButton, spectrogram.get()})
+    for (juce::Component* c :
+         std::initializer_list<juce::Component*>{&presetBox, &presetMenuButton, &topBar.getBeforeButton(),
+                                                 &topBar.getAfterButton(), spectrogram.get()})
         c->setExplicitFocusOrder (order++);
     for (int band = 0; band < 5; ++band)
     {
@@ -425,13 +400,6 @@ void VarnelleAudioProcessorEditor::setListeningToChange (bool shouldListen)
     repaint (getListeningIndicatorBounds());
 }
 
-juce::Rectangle<int> VarnelleAudioProcessorEditor::getListeningIndicatorBounds() const
-{
-    // Left of where the update dot may show.
-    const int width = juce::jmin (150, juce::jmax (0, bannerBounds.getWidth() - 24));
-    return {bannerBounds.getRight() - 24 - width, bannerBounds.getCentreY() - 10, width, 20};
-}
-
 void VarnelleAudioProcessorEditor::mouseDown (const juce::MouseEvent& event)
 {
     if (event.eventComponent != this)
@@ -450,122 +418,31 @@ void VarnelleAudioProcessorEditor::mouseDown (const juce::MouseEvent& event)
     }
 }
 
-void VarnelleAudioProcessorEditor::paintBandCard (juce::Graphics& g, int bandIndex) const
+BandCards VarnelleAudioProcessorEditor::getBandCards() const
 {
-    auto united = getKnobArea (bandIndex);
-    if (const auto* button = bandButtons[bandIndex].get())
-        united = united.getUnion (button->getBounds());
-
-    const juce::Rectangle<float> card ((float)(united.getX() - 5), (float)(united.getY() - 6),
-                                       (float)juce::jmax (0, united.getWidth() + 10),
-                                       (float)juce::jmax (0, juce::jmax (0, united.getHeight() + 12) - 3));
-    const auto inner = card.reduced (1.0f);
-    const auto colour = getBandColour (bandIndex);
-    const bool selected = bandIndex == selectedBand;
-    const bool bypassed = isBandBypassed (processorRef.parameters, bandIndex);
-
-    g.setGradientFill (juce::ColourGradient (
-        juce::Colour (0xff11192b).interpolatedWith (colour, selected ? 0.1f : 0.04f), inner.getTopLeft(),
-        juce::Colour (0xff0a101b).interpolatedWith (colour, selected ? 0.04f : 0.015f),
-        inner.getBottomRight(), false));
-    g.fillRoundedRectangle (inner, 10.0f);
-
-    g.setColour (colour.withAlpha (selected ? 0.55f : 0.22f));
-    g.fillRoundedRectangle (inner.withHeight (5.0f), 6.0f);
-
-    if (selected)
-    {
-        g.setColour (colour.withAlpha (0.14f));
-        g.drawRoundedRectangle (card.getX() - 1.5f, card.getY() - 1.5f,
-                                juce::jmax (0.0f, card.getWidth() + 3.0f),
-                                juce::jmax (0.0f, card.getHeight() + 3.0f), 11.0f, 3.0f);
-    }
-
-    g.setColour ((bypassed ? bypassedOutlineColour : colour).withAlpha (selected ? 0.95f : 0.5f));
-    g.drawRoundedRectangle (card, 10.0f, selected ? 1.8f : 1.0f);
-}
-
-void VarnelleAudioProcessorEditor::paintBackground (juce::Graphics& g) const
-{
-    g.setGradientFill (juce::ColourGradient (juce::Colour (0xff1a2236), 0.0f, 0.0f, juce::Colour (0xff0b101c),
-                                             0.0f, (float)getHeight(), false));
-    g.fillAll();
-
+    BandCards cards;
+    cards.selectedBand = selectedBand;
     for (int band = 0; band < 5; ++band)
-        paintBandCard (g, band);
-}
-
-const juce::Image& VarnelleAudioProcessorEditor::getCachedBackground (float pixelScale)
-{
-    int key = selectedBand;
-    for (int band = 0; band < 5; ++band)
-        if (isBandBypassed (processorRef.parameters, band))
-            key |= 8 << band;
-
-    const int width = juce::roundToInt ((float)getWidth() * pixelScale);
-    const int height = juce::roundToInt ((float)getHeight() * pixelScale);
-
-    if (key != cachedBackgroundKey || pixelScale != cachedBackgroundScale || !cachedBackground.isValid() ||
-        cachedBackground.getWidth() != width || cachedBackground.getHeight() != height)
     {
-        // Opaque, so that copying it is a plain pixel copy; drawn at the display's pixel scale
-        // so that it stays as sharp as drawing directly.
-        if (!cachedBackground.isValid() || cachedBackground.getWidth() != width ||
-            cachedBackground.getHeight() != height)
-            cachedBackground = juce::Image (juce::Image::RGB, width, height, false);
-
-        juce::Graphics cacheGraphics (cachedBackground);
-        cacheGraphics.addTransform (juce::AffineTransform::scale (pixelScale));
-        paintBackground (cacheGraphics);
-        cachedBackgroundKey = key;
-        cachedBackgroundScale = pixelScale;
+        auto& area = cards.controlAreas[(size_t)band];
+        area = getKnobArea (band);
+        if (const auto* button = bandButtons[band].get())
+            area = area.getUnion (button->getBounds());
+        cards.bypassed[(size_t)band] = isBandBypassed (processorRef.parameters, band);
     }
-
-    return cachedBackground;
+    return cards;
 }
 
 void VarnelleAudioProcessorEditor::paint (juce::Graphics& g)
 {
     refreshBypassState();
+    background.paint (g, getWidth(), getHeight(), getBandCards());
 
-    // The cache is skipped where it would cost more memory than it saves time (very large
-    // windows at high display scales) and for scales that make no sense.
-    constexpr double maxCachedPixels = 3840.0 * 2160.0;
-    const float pixelScale = g.getInternalContext().getPhysicalPixelScaleFactor();
-    const double cachedPixels = (double)getWidth() * getHeight() * pixelScale * pixelScale;
-
-    if (getWidth() <= 0 || getHeight() <= 0 || !(pixelScale > 0.0f) || cachedPixels > maxCachedPixels)
-    {
-        paintBackground (g);
-    }
-    else
-    {
-        // Mapped exactly onto the window, whatever the rounding of its pixel size; at scale 1
-        // the mapping is the identity and the renderer copies the pixels straight.
-        const auto& background = getCachedBackground (pixelScale);
-        g.drawImageTransformed (
-            background, juce::AffineTransform::scale ((float)getWidth() / (float)background.getWidth(),
-                                                      (float)getHeight() / (float)background.getHeight()));
-    }
-
-    drawBanner (g, bannerImage, bannerBounds, getWidth());
-    if (updateAvailable && !bannerBounds.isEmpty())
-        drawUpdateDot (g, bannerBounds);
+    topBar.paint (g, getWidth());
 
     const float y = (float)(separatorY <= 0 ? 58 : separatorY);
     g.setColour (juce::Colours::white.withAlpha (0.08f));
     g.drawLine (14.0f, y, (float)getWidth() - 14.0f, y, 1.0f);
-
-    // Nobody should mix with the difference left on by mistake.
-    if (processorRef.isListeningToChange())
-    {
-        const auto indicator = getListeningIndicatorBounds().toFloat();
-        g.setColour (juce::Colour (0xfff2a33a));
-        g.fillRoundedRectangle (indicator, 4.0f);
-        g.setColour (juce::Colour (0xff1a1206));
-        g.setFont (makeFont (12.0f, true));
-        g.drawText ("Listening to the Change", indicator, juce::Justification::centred, true);
-    }
 }
 
 void VarnelleAudioProcessorEditor::paintOverChildren (juce::Graphics& g)
@@ -584,28 +461,10 @@ void VarnelleAudioProcessorEditor::focusOfChildComponentChanged (FocusChangeType
 
 void VarnelleAudioProcessorEditor::resized()
 {
-    cachedBackgroundKey = -1; // the cards follow the knobs laid out here
-
     auto area = getLocalBounds().reduced (6, 4);
 
-    auto bar = area.removeFromTop (32);
+    topBar.layOut (area.removeFromTop (32));
     area.removeFromTop (4);
-    auto placeInBar = [&bar] (juce::Component& component, int width)
-    {
-        const auto strip = bar.removeFromRight (width);
-        component.setBounds (strip.getX(), bar.getY() + (bar.getHeight() - 28) / 2, strip.getWidth(), 28);
-    };
-    placeInBar (afterButton, 86);
-    bar.removeFromRight (8);
-    placeInBar (beforeButton, 86);
-    bar.removeFromRight (10);
-    placeInBar (presetMenuButton, 84);
-    bar.removeFromRight (8);
-    placeInBar (presetBox, 260);
-
-    bannerBounds = bar.reduced (0, 2);
-    if (bannerClickTarget != nullptr)
-        bannerClickTarget->setBounds (bannerBounds);
     separatorY = area.getY() - 2;
 
     const auto panel = area.removeFromBottom (panelHeight);
@@ -628,49 +487,18 @@ void VarnelleAudioProcessorEditor::resized()
     lookaheadSlider.setBounds (lowerHalf.removeFromTop (66).reduced (6, 4));
     lookaheadLabel.setJustificationType (juce::Justification::centred);
 
-    auto grid = inner;
-    grid.removeFromTop (18);
-    grid.removeFromTop (4);
-    const int rowsTop = grid.getY();
-    const int gridHeight = grid.getHeight();
-    auto labelColumn = grid.removeFromLeft (56);
-    grid.removeFromLeft (14);
-    const int rowHeight = juce::jmax (28, juce::jmax (0, gridHeight - 6) / 5);
+    const auto grid = layOutKnobGrid (inner, panel.getY());
     juce::Label* rowLabels[] = {&gainLabel, &upperKneeLabel, &attackLabel, &lowerKneeLabel, &releaseLabel};
-    for (int row = 0; row < 5; ++row)
-        rowLabels[row]->setBounds (labelColumn.getX(), rowsTop + row * rowHeight, labelColumn.getWidth(),
-                                   rowHeight);
-
-    const int columnWidth = juce::jmax (72, (grid.getWidth() - 16) / 5);
-    const int cellWidth = juce::jmax (0, columnWidth - 8);
-    int gap = juce::jmax (8, (int)std::round ((float)cellWidth * 0.18f));
-    int knobWidth = (cellWidth - gap) / 2;
-    if (knobWidth < 52)
-    {
-        knobWidth = juce::jmax (44, cellWidth / 2);
-        gap = juce::jmax (4, cellWidth - 2 * knobWidth);
-    }
-    const int inset = juce::jmin (10, juce::jmax (0, (gap - 2) / 2));
-    const int knobBoundsWidth = juce::jmax (0, knobWidth - 4);
+    for (size_t row = 0; row < 5; ++row)
+        rowLabels[row]->setBounds (grid.rowLabels[row]);
 
     for (int band = 0; band < 5; ++band)
     {
-        const int x = grid.getX() + band * (columnWidth + 4);
-        const int leftX = x + 6 + inset;
-        const int rightX = x + 6 + knobWidth + gap - inset;
         const auto knobs = knobsOf (band);
-        for (int row = 0; row < 5; ++row)
-        {
-            int y = rowsTop + row * rowHeight + (rowHeight - knobHeight) / 2;
-            if (row == 0)
-                y += 3;
-            else if (row == 4)
-                y -= 3;
-            const bool rightSide = row == 1 || row == 3;
-            knobs[(size_t)row]->setBounds (rightSide ? rightX : leftX, y, knobBoundsWidth, knobHeight);
-        }
+        for (size_t row = 0; row < 5; ++row)
+            knobs[row]->setBounds (grid.knobs[(size_t)band][row]);
 
         if (auto* button = bandButtons[band].get())
-            button->setBounds (x + 4, panel.getY() + 2, juce::jmax (36, columnWidth - 8), 18);
+            button->setBounds (grid.bandButtons[(size_t)band]);
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "editor/BannerClickTarget.h"
+#include "editor/EditorBackground.h"
 #include "editor/KeyboardControls.h"
-#include "editor/PresetMenu.h"
+#include "editor/TopBar.h"
 #include "engine/VarnelleAudioProcessor.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -45,16 +45,19 @@ public:
     void setListeningToChange (bool shouldListen);
     /** Where the top bar shows that "Listen to the Change" is on (inside the banner's area, at
         its right end, so that nothing moves). */
-    juce::Rectangle<int> getListeningIndicatorBounds() const;
+    juce::Rectangle<int> getListeningIndicatorBounds() const { return topBar.getListeningIndicatorBounds(); }
 
     /** Highlights band `bandIndex` (clamped to 0..4) and lets the display edit its edges. */
     void selectBand (int bandIndex);
     int getSelectedBand() const noexcept { return selectedBand; }
 
     // Read-only access for tests and tools that inspect the window.
-    juce::Rectangle<int> getBannerBounds() const noexcept { return bannerBounds; }
-    varnelle::editor::BannerClickTarget& getBannerClickTarget() noexcept { return *bannerClickTarget; }
-    bool isUpdateAvailable() const noexcept { return updateAvailable; }
+    juce::Rectangle<int> getBannerBounds() const noexcept { return topBar.getBannerBounds(); }
+    varnelle::editor::BannerClickTarget& getBannerClickTarget() noexcept
+    {
+        return topBar.getBannerClickTarget();
+    }
+    bool isUpdateAvailable() const noexcept { return topBar.isUpdateAvailable(); }
     int getSeparatorY() const noexcept { return separatorY; }
     varnelle::editor::SpectrogramComponent& getSpectrogram() noexcept { return *spectrogram; }
 
@@ -70,11 +73,11 @@ public:
     juce::TextButton* getBandButton (int bandIndex) noexcept;
     juce::Slider& getWidthSlider() noexcept { return widthSlider; }
     juce::Slider& getLookaheadSlider() noexcept { return lookaheadSlider; }
-    juce::TextButton& getBeforeButton() noexcept { return beforeButton; }
-    juce::TextButton& getAfterButton() noexcept { return afterButton; }
-    juce::ComboBox& getPresetBox() noexcept { return presetBox; }
-    juce::TextButton& getPresetMenuButton() noexcept { return presetMenuButton; }
-    varnelle::editor::PresetMenu& getPresetMenu() noexcept { return presetMenu; }
+    juce::TextButton& getBeforeButton() noexcept { return topBar.getBeforeButton(); }
+    juce::TextButton& getAfterButton() noexcept { return topBar.getAfterButton(); }
+    juce::ComboBox& getPresetBox() noexcept { return topBar.getPresetBox(); }
+    juce::TextButton& getPresetMenuButton() noexcept { return topBar.getPresetMenuButton(); }
+    varnelle::editor::PresetMenu& getPresetMenu() noexcept { return topBar.getPresetMenu(); }
     juce::Label& getRowLabel (KnobRow row) noexcept;
     juce::Label& getWidthLabel() noexcept { return widthLabel; }
     juce::Label& getLookaheadLabel() noexcept { return lookaheadLabel; }
@@ -88,25 +91,20 @@ private:
     void configureWidthDial();
     void configureLookaheadKnob();
     void bindLookaheadKnob();
+    void configureRowLabels();
+    void configureBandColumns();
     void configureBandKnob (juce::Slider& slider, const juce::String& suffix);
     void configureBandButton (int bandIndex);
-    void configureViewButton (juce::TextButton& button, const juce::String& text);
     void setUpKeyboardAccess();
     void attachBandKnobs();
     void toggleBandBypass (int bandIndex);
     void refreshBypassState();
     void applyBypassLook (int bandIndex, bool bypassed);
     juce::Rectangle<int> getKnobArea (int bandIndex) const;
-    void paintBandCard (juce::Graphics& g, int bandIndex) const;
-    void paintBackground (juce::Graphics& g) const;
-    const juce::Image& getCachedBackground (float pixelScale);
-    void checkForUpdatesAsync();
+    varnelle::editor::BandCards getBandCards() const;
 
     std::array<juce::Slider*, 5> knobsOf (int bandIndex);
 
-    bool updateAvailable = false;
-    std::unique_ptr<varnelle::editor::BannerClickTarget> bannerClickTarget;
-    juce::Rectangle<int> bannerBounds;
     int separatorY = 0;
 
     VarnelleAudioProcessor& processorRef;
@@ -126,16 +124,11 @@ private:
     std::unique_ptr<SliderAttachment> lookaheadAttachment;
     juce::String globalLookaheadId; // empty: the knob follows the selected band's lookahead
 
-    varnelle::editor::TitledComboBox presetBox;
-    juce::TextButton presetMenuButton;
-    varnelle::editor::PresetMenu presetMenu{processorRef, *this, presetBox, presetMenuButton};
-    juce::TextButton beforeButton;
-    juce::TextButton afterButton;
+    varnelle::editor::TopBar topBar{processorRef, *this};
     std::unique_ptr<varnelle::editor::BandBypassButton> bandButtons[5];
 
     juce::Label widthLabel, gainLabel, attackLabel, releaseLabel, lookaheadLabel, upperKneeLabel,
         lowerKneeLabel;
-    juce::Image bannerImage;
 
     std::unique_ptr<SliderAttachment> gainAttachments[5];
     std::unique_ptr<SliderAttachment> attackAttachments[5];
@@ -146,12 +139,7 @@ private:
     int selectedBand = 0;
     bool focusOutlineShown = false; // focus that came by Tab or a screen reader, not a click
 
-    // The window's gradient and the band cards are most of a full repaint but change only with
-    // the size, the display scale, the selected band or a band's bypass: they are drawn into
-    // this image when one of those changes and copied on every other paint.
-    juce::Image cachedBackground;
-    int cachedBackgroundKey = -1;
-    float cachedBackgroundScale = 0.0f;
+    varnelle::editor::EditorBackground background;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessorEditor)
 };

@@ -1,4 +1,7 @@
+#include "editor/BannerImage.h"
+#include "editor/TopBar.h"
 #include "editor/UpdateCheck.h"
+#include "engine/VarnelleAudioProcessor.h"
 #include "helpers/MessagePump.h"
 
 #include <gtest/gtest.h>
@@ -600,6 +603,22 @@ TEST (UpdateCheckAsync, AResultForADeletedReceiverIsDropped)
     EXPECT_EQ (server.getNumRequests(), 2);
 }
 
+TEST (UpdateCheckAsync, ChecksStartedTogetherEachReachTheirOwnReceiver)
+{
+    LoopbackServer server (serve (feedWithVersion ("\"1.3.0\"")));
+
+    // Windows opened together: their checks wait their turn, and none is lost.
+    juce::Component receivers[4];
+    int calls[4] = {};
+    for (int i = 0; i < 4; ++i)
+        startUpdateCheck (
+            receivers[i], [&calls, i] { ++calls[i]; }, server.getBaseUrl());
+    finishBackgroundChecks();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ (calls[i], 1) << "receiver " << i;
+    EXPECT_EQ (server.getNumRequests(), 4);
+}
+
 TEST (UpdateCheckAsync, CancellingAllEndsRunningChecksPromptlyAndLaterChecksStillWork)
 {
     std::atomic<int> connections{0};
@@ -635,6 +654,47 @@ TEST (UpdateCheckAsync, CancellingAllEndsRunningChecksPromptlyAndLaterChecksStil
     finishBackgroundChecks();
     EXPECT_EQ (calls, 1);
     EXPECT_EQ (runUpdateCheck (good.getBaseUrl()), UpdateCheckResult::newerVersion);
+}
+
+TEST (UpdateCheckInTheTopBar, ANewerVersionShowsTheDotAndAResultForAClosedBarIsDropped)
+{
+    LoopbackServer newer (serve (feedWithVersion ("\"1.3.0\"")));
+    LoopbackServer same (serve (feedWithVersion ("\"1.2.0\"")));
+    VarnelleAudioProcessor processor;
+    juce::Component window;
+    window.setSize (1140, 760);
+
+    TopBar shown (processor, window);
+    shown.addBannerToWindow();
+    shown.layOut ({6, 4, 1128, 32});
+    shown.startUpdateCheck (newer.getBaseUrl());
+    TopBar upToDate (processor, window);
+    upToDate.startUpdateCheck (same.getBaseUrl());
+
+    // Closed while its check runs, and after its result was posted but before it arrived.
+    auto closedEarly = std::make_unique<TopBar> (processor, window);
+    closedEarly->startUpdateCheck (newer.getBaseUrl());
+    closedEarly.reset();
+    auto closedLate = std::make_unique<TopBar> (processor, window);
+    closedLate->startUpdateCheck (newer.getBaseUrl());
+    const auto start = Clock::now();
+    while (getNumRunningUpdateChecks() > 0 && secondsSince (start) < 15.0)
+        std::this_thread::sleep_for (std::chrono::milliseconds (5)); // no message delivery meanwhile
+    closedLate.reset();
+
+    EXPECT_FALSE (shown.isUpdateAvailable()) << "the result must come later, on the message thread";
+    finishBackgroundChecks();
+    EXPECT_TRUE (shown.isUpdateAvailable());
+    EXPECT_FALSE (upToDate.isUpdateAvailable());
+    EXPECT_EQ (newer.getNumRequests(), 3);
+
+    juce::Image image (juce::Image::ARGB, window.getWidth(), window.getHeight(), true);
+    {
+        juce::Graphics g (image);
+        shown.paint (g, window.getWidth());
+    }
+    const auto dotCentre = getUpdateDotBounds (shown.getBannerBounds()).getCentre().toInt();
+    EXPECT_EQ (image.getPixelAt (dotCentre.x, dotCentre.y).getARGB(), 0xffe53935u);
 }
 
 TEST (UpdateCheckFeed, DeeplyNestedDocumentsAreRejectedWithoutRecursingIntoThem)
