@@ -76,13 +76,17 @@ class EngineRun
 {
 public:
     explicit EngineRun (Engine engineToRun = Engine::plugin)
-        : processor (std::make_unique<VarnelleAudioProcessor>()), engine (engineToRun),
-          referenceEngine (processor->getBandParams())
+        : processor (std::make_unique<VarnelleAudioProcessor>())
     {
         configureFiveActiveBands (*processor);
         processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
         processor->prepareToPlay (sampleRate, blockSize);
-        referenceEngine.prepare (sampleRate, 2);
+        // The reference engine reads the processor's parameters; only its runs need one.
+        if (engineToRun == Engine::reference)
+        {
+            referenceEngine = std::make_unique<reference::Engine> (processor->getBandParams());
+            referenceEngine->prepare (sampleRate, 2);
+        }
     }
 
     /** Copies the next `numSamples` of material into the block buffer and moves the parameters. */
@@ -99,8 +103,8 @@ public:
 
     void processBlock()
     {
-        if (engine == Engine::reference)
-            referenceEngine.processBlock (buffer);
+        if (referenceEngine != nullptr)
+            referenceEngine->processBlock (buffer);
         else
             processor->processBlock (buffer, midi);
     }
@@ -129,8 +133,7 @@ public:
 
 private:
     std::unique_ptr<VarnelleAudioProcessor> processor;
-    Engine engine;
-    reference::Engine referenceEngine;
+    std::unique_ptr<reference::Engine> referenceEngine;
     juce::AudioBuffer<float> material = makeMaterial();
     juce::AudioBuffer<float> buffer{2, blockSize};
     juce::MidiBuffer midi;
