@@ -16,6 +16,46 @@ const auto white = juce::Colours::white;
 
 constexpr float gridFrequencies[] = {120.0f, 500.0f, 1000.0f, 5000.0f, 10000.0f};
 constexpr float scaleLevels[] = {0.0f, -20.0f, -40.0f, -60.0f, -80.0f};
+
+// A line across the plot as rows of even coverage, for an unscaled screen. JUCE's path filling
+// paints the first pixel of every clipped run its own way, so a line drawn as a path differs
+// by a shade where a repaint's edge cuts it; rows of plain fills are alike in every column,
+// however the repaint is cut.
+void fillHorizontalLine (juce::Graphics& g, juce::Rectangle<int> plot, float y, float thickness,
+                         juce::Colour colour)
+{
+    const float top = y - 0.5f * thickness;
+    const float bottom = y + 0.5f * thickness;
+    for (int row = (int)std::floor (top); (float)row < bottom; ++row)
+    {
+        const float coverage = std::min (bottom, (float)row + 1.0f) - std::max (top, (float)row);
+        if (coverage <= 0.0f)
+            continue;
+        g.setColour (colour.withMultipliedAlpha (coverage));
+        g.fillRect (plot.getX(), row, plot.getWidth(), 1);
+    }
+}
+
+// The grid line's text at a frequency; its top is the line's row.
+juce::Rectangle<int> gridTextArea (const DisplayLayout& layout, float frequency)
+{
+    const int y = roundToIntAwayFromZero (layout.yForFrequency (frequency));
+    return {layout.plot.getX() + 4, y, 38, 14};
+}
+
+// The selected band's frequencies, the upper above its stripe with the band's name beside it,
+// the lower below it.
+struct LabelAreas
+{
+    juce::Rectangle<int> upper, title, lower;
+};
+
+LabelAreas labelAreas (const DisplayLayout& layout, const BandGeometry& band)
+{
+    const int x = layout.plot.getX() + 6;
+    const auto rows = layout.getFrequencyLabelRows (band.yFreqLo, band.yFreqHi);
+    return {{x, rows.upper, 120, 14}, {x + 122, rows.upper, 72, 14}, {x, rows.lower, 120, 14}};
+}
 } // namespace
 
 const juce::String& BandOverlay::CachedNumberText::get (float number, int decimals,
@@ -78,6 +118,24 @@ std::array<BandStripe, numBands> BandOverlay::getStripes (const DisplayBands& ba
     return stripes;
 }
 
+juce::RectangleList<int> BandOverlay::getAreasThatDoNotScroll (const DisplayLayout& layout,
+                                                               const DisplayBands& bands, int selectedBand)
+{
+    // The frame's sides, and the texts with a margin for their antialiased edges; everything
+    // else over the plot is the same in every column.
+    const auto plot = layout.plot;
+    juce::RectangleList<int> areas;
+    areas.add (plot.withWidth (1));
+    areas.add (plot.withLeft (plot.getRight() - 1));
+    for (const float frequency : gridFrequencies)
+        areas.add (gridTextArea (layout, frequency).expanded (2));
+    const auto labels = labelAreas (layout, bands.getGeometry (selectedBand, layout));
+    for (const auto& area : {labels.upper, labels.title, labels.lower})
+        areas.add (area.expanded (2));
+    areas.clipTo (plot);
+    return areas;
+}
+
 void BandOverlay::paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands,
                          int selectedBand, bool showAfterGain, bool stripesDrawn)
 {
@@ -103,11 +161,11 @@ void BandOverlay::drawGrid (juce::Graphics& g, const DisplayLayout& layout) cons
     g.setFont (smallFont);
     for (size_t i = 0; i < std::size (gridFrequencies); ++i)
     {
-        const int y = roundToIntAwayFromZero (layout.yForFrequency (gridFrequencies[i]));
+        const auto text = gridTextArea (layout, gridFrequencies[i]);
         g.setColour (white.withAlpha (0.12f));
-        g.drawHorizontalLine (y, (float)plot.getX(), (float)plot.getRight());
+        g.drawHorizontalLine (text.getY(), (float)plot.getX(), (float)plot.getRight());
         g.setColour (white.withAlpha (0.65f));
-        g.drawText (frequencyGridTexts[i], plot.getX() + 4, y, 38, 14, juce::Justification::left, false);
+        g.drawText (frequencyGridTexts[i], text, juce::Justification::left, false);
     }
 }
 
@@ -128,9 +186,17 @@ void BandOverlay::drawFrequencyLines (juce::Graphics& g, const DisplayLayout& la
         }
 
         const float thickness = selected ? 2.4f : 1.2f;
-        g.setColour (getBandColour (b).withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor));
-        g.drawLine ((float)plot.getX(), band.yFreqLo, (float)plot.getRight(), band.yFreqLo, thickness);
-        g.drawLine ((float)plot.getX(), band.yFreqHi, (float)plot.getRight(), band.yFreqHi, thickness);
+        const auto colour = getBandColour (b).withAlpha ((selected ? 0.95f : 0.58f) * band.alphaFactor);
+        for (const float y : {band.yFreqLo, band.yFreqHi})
+        {
+            if (stripesToFill == nullptr)
+                fillHorizontalLine (g, plot, y, thickness, colour);
+            else
+            {
+                g.setColour (colour);
+                g.drawLine ((float)plot.getX(), y, (float)plot.getRight(), y, thickness);
+            }
+        }
     }
 }
 
@@ -138,17 +204,15 @@ void BandOverlay::drawFrequencyLines (juce::Graphics& g, const DisplayLayout& la
 void BandOverlay::drawFrequencyLabels (juce::Graphics& g, const DisplayLayout& layout,
                                        const BandGeometry& band, int selectedBand)
 {
-    const auto plot = layout.plot;
-    const auto rows = layout.getFrequencyLabelRows (band.yFreqLo, band.yFreqHi);
+    const auto areas = labelAreas (layout, band);
     g.setColour (white.withAlpha (0.85f));
     g.setFont (labelFont);
-    g.drawText (upperFrequencyText.get (band.fHi, 0, hzSuffix), plot.getX() + 6, rows.upper, 120, 14,
-                juce::Justification::left, false);
-    g.drawText (lowerFrequencyText.get (band.fLo, 0, hzSuffix), plot.getX() + 6, rows.lower, 120, 14,
-                juce::Justification::left, false);
+    g.drawText (upperFrequencyText.get (band.fHi, 0, hzSuffix), areas.upper, juce::Justification::left,
+                false);
+    g.drawText (lowerFrequencyText.get (band.fLo, 0, hzSuffix), areas.lower, juce::Justification::left,
+                false);
     g.setColour (getBandColour (selectedBand).withAlpha (0.96f));
-    g.drawText (bandTitles[(size_t)selectedBand], plot.getX() + 128, rows.upper, 72, 14,
-                juce::Justification::left, false);
+    g.drawText (bandTitles[(size_t)selectedBand], areas.title, juce::Justification::left, false);
 }
 
 // The colour scale with its level marks and the bands' level lines across it.

@@ -28,6 +28,12 @@ public:
     static std::array<BandStripe, numBands> getStripes (const DisplayBands& bands,
                                                         const DisplayLayout& layout, int selectedBand);
 
+    /** The places over the plot where what is drawn differs from column to column (the frame's
+        sides and the texts), which a picture moved sideways under the overlay must have painted
+        again; elsewhere the overlay is the same all along each row. */
+    static juce::RectangleList<int> getAreasThatDoNotScroll (const DisplayLayout& layout,
+                                                             const DisplayBands& bands, int selectedBand);
+
     /** Draws over a plot that already shows the history; fills the stripes too unless the
         history was drawn with their tint. */
     void paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands, int selectedBand,

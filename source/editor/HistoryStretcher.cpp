@@ -85,18 +85,14 @@ void HistoryStretcher::draw (juce::Graphics& g, const Source& source, juce::Rect
         sourceColumns[(size_t)x] = juce::jlimit (0, 2 * w - 1, (int)(source.end - (end - column)));
     }
 
-    Key newKey{source.afterGain, w, h, n, {}};
-    for (size_t b = 0; b < stripes.size(); ++b)
-        newKey.stripes[b] = {(std::uint32_t)stripes[b].top, (std::uint32_t)stripes[b].height,
-                             stripes[b].colour.getARGB()};
+    const auto newKey = makeKey (source, n, stripes);
     const bool sized = picture.isValid() && picture.getWidth() == w && picture.getHeight() == h;
     int drawFrom = 0;
-    if (sized && newKey == key && end >= pictureEnd && end - pictureEnd < n)
+    if (const auto moved = pixelsMoved (newKey, end))
     {
-        const auto moved = (int)(columnStart (end) - columnStart (pictureEnd));
-        if (moved > 0)
-            picture.moveImageSection (0, 0, moved, 0, w - moved, h);
-        drawFrom = w - moved;
+        if (*moved > 0)
+            picture.moveImageSection (0, 0, *moved, 0, w - *moved, h);
+        drawFrom = w - *moved;
     }
     if (!sized)
         picture = juce::Image (juce::Image::RGB, w, h, false, juce::SoftwareImageType());
@@ -106,6 +102,32 @@ void HistoryStretcher::draw (juce::Graphics& g, const Source& source, juce::Rect
     if (drawFrom < w)
         drawColumns (source, drawFrom, plot.getY(), stripes);
     g.drawImageAt (picture, plot.getX(), plot.getY());
+}
+
+HistoryStretcher::Key HistoryStretcher::makeKey (const Source& source, int n,
+                                                 const std::array<BandStripe, numBands>& stripes)
+{
+    Key newKey{source.afterGain, source.history.getWidth() / 2, source.history.getHeight(), n, {}};
+    for (size_t b = 0; b < stripes.size(); ++b)
+        newKey.stripes[b] = {(std::uint32_t)stripes[b].top, (std::uint32_t)stripes[b].height,
+                             stripes[b].colour.getARGB()};
+    return newKey;
+}
+
+std::optional<int> HistoryStretcher::pixelsMoved (const Key& newKey, std::int64_t end) const
+{
+    const bool sized =
+        picture.isValid() && picture.getWidth() == newKey.width && picture.getHeight() == newKey.height;
+    if (!sized || !(newKey == key) || end < pictureEnd || end - pictureEnd >= newKey.columns)
+        return std::nullopt;
+    const auto columnStart = [&] (std::int64_t a) { return floorDivide (a * newKey.width, newKey.columns); };
+    return (int)(columnStart (end) - columnStart (pictureEnd));
+}
+
+std::optional<int> HistoryStretcher::pixelsToScroll (const Source& source, int shownColumns,
+                                                     const std::array<BandStripe, numBands>& stripes) const
+{
+    return pixelsMoved (makeKey (source, shownColumns, stripes), source.columnsPushed);
 }
 
 void HistoryStretcher::drawColumns (const Source& source, int from, int plotY,

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace varnelle::editor
@@ -38,6 +39,11 @@ public:
     void draw (juce::Graphics& g, const Source& source, juce::Rectangle<int> plot, int shownColumns,
                const std::array<BandStripe, numBands>& stripes);
 
+    /** How far the picture drawn last moves left when `source` is drawn next with these columns
+        and stripes, in pixels; nothing when it would be drawn afresh (or was never drawn). */
+    std::optional<int> pixelsToScroll (const Source& source, int shownColumns,
+                                       const std::array<BandStripe, numBands>& stripes) const;
+
     /** Drops the kept picture, after the histories were made anew. */
     void forget() { key = {}; }
 
@@ -55,6 +61,8 @@ private:
         }
     };
 
+    static Key makeKey (const Source& source, int n, const std::array<BandStripe, numBands>& stripes);
+    std::optional<int> pixelsMoved (const Key& newKey, std::int64_t end) const;
     void drawColumns (const Source& source, int from, int plotY,
                       const std::array<BandStripe, numBands>& stripes);
 

@@ -1,5 +1,6 @@
 #include "editor/SpectrogramComponent.h"
 
+#include "editor/WindowScroll.h"
 #include "engine/StftConstants.h"
 
 #include <cmath>
@@ -58,14 +59,55 @@ void SpectrogramComponent::resized()
 
 void SpectrogramComponent::timerCallback()
 {
-    // An idle window draws nothing; a new column alone changes only the plot.
-    if (pollForChanges())
+    // The screen must show the last painting before its pixels can be moved on it, and before
+    // the poll moves the picture on.
+    const bool screenIsCurrent = history.hasImages() && windowscroll::paintWhatTheWindowOwes (*this);
+
+    // An idle window draws nothing; a new column alone changes only the plot, and where the
+    // screen can move what it shows, only the pixels that come into view and the texts.
+    if (!pollForChanges())
+        return;
+    if (bandsMovedAtLastPoll)
     {
-        if (bandsMovedAtLastPoll)
-            repaint();
-        else
-            repaint (getLayout().plot);
+        repaint();
+        return;
     }
+    if (screenIsCurrent)
+    {
+        if (const auto plan = planScroll())
+        {
+            auto toRepaint = plan->toRepaint;
+            if (windowscroll::scrollLeft (*this, plan->area, plan->dx, toRepaint))
+            {
+                for (const auto& area : toRepaint)
+                    repaint (area);
+                return;
+            }
+        }
+    }
+    repaint (getLayout().plot);
+}
+
+std::optional<SpectrogramComponent::ScrollPlan> SpectrogramComponent::planScroll() const
+{
+    const auto layout = getLayout();
+    const auto stripes = BandOverlay::getStripes (bands, layout, selectedBand);
+    const auto dx = history.pixelsToScroll (layout.plot, showAfterGain, timeZoom, stripes);
+    // The frame's sides stay; what lies between them moves.
+    const auto area = layout.plot.reduced (1, 0);
+    if (!dx || *dx <= 0 || *dx >= area.getWidth())
+        return std::nullopt;
+
+    ScrollPlan plan{area, *dx, {}};
+    // Each text painted again where it is, and where the move carried its old pixels.
+    for (const auto& still : BandOverlay::getAreasThatDoNotScroll (layout, bands, selectedBand))
+    {
+        plan.toRepaint.add (still);
+        plan.toRepaint.add (still.translated (-*dx, 0));
+    }
+    plan.toRepaint.add (area.withLeft (area.getRight() - *dx));
+    plan.toRepaint.clipTo (layout.plot);
+    return plan;
 }
 
 bool SpectrogramComponent::pollForChanges()

@@ -10,6 +10,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
+#include <optional>
 
 namespace varnelle::editor
 {
@@ -35,7 +36,8 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
-    /** Repaints what pollForChanges finds new: the plot for a column, everything for a band. */
+    /** Repaints what pollForChanges finds new: everything for a band; for a column the plot, or
+        where the window can move its pixels, what comes into view and the texts. */
     void timerCallback() override;
 
     /** Fetches the newest analyzer pair, if any, into both histories. True when the display
@@ -43,6 +45,20 @@ public:
         that moved (by the host, a drag or a preset). Nothing else it draws changes without a
         repaint of its own. */
     bool pollForChanges();
+
+    /** A new column as a move of the plot's pixels: `area` moves left by `dx`, then `toRepaint`
+        (the strip that comes into view and the texts) is painted, which together give what a
+        full repaint would. */
+    struct ScrollPlan
+    {
+        juce::Rectangle<int> area;
+        int dx = 0;
+        juce::RectangleList<int> toRepaint;
+    };
+
+    /** The plan for showing the columns the last poll brought, when the plot's picture moves
+        and nothing else in it changes since the last painting; nothing otherwise. */
+    std::optional<ScrollPlan> planScroll() const;
 
     /** Horizontal stretch of the history, limited to 4..20 (non-finite values are ignored);
         repaints. */

@@ -115,7 +115,8 @@ bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool a
     const int n = shownColumns (timeZoom);
 
     const bool sameSize = w == plot.getWidth() && h == plot.getHeight();
-    if (!sameSize || g.getInternalContext().getPhysicalPixelScaleFactor() != 1.0f)
+    lastDrawStretched = sameSize && g.getInternalContext().getPhysicalPixelScaleFactor() == 1.0f;
+    if (!lastDrawStretched)
     {
         g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
         g.drawImage (history, plot.getX(), plot.getY(), plot.getWidth(), plot.getHeight(), historyEnd - n, 0,
@@ -125,6 +126,17 @@ bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool a
 
     stretcher.draw (g, {history, historyEnd, columnsPushed, afterGain}, plot, n, stripes);
     return true;
+}
+
+std::optional<int> SpectrumHistory::pixelsToScroll (juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+                                                    const std::array<BandStripe, numBands>& stripes) const
+{
+    const auto& history = afterGain ? afterImage : beforeImage;
+    if (!lastDrawStretched || !history.isValid() || history.getWidth() != 2 * plot.getWidth() ||
+        history.getHeight() != plot.getHeight())
+        return std::nullopt;
+    return stretcher.pixelsToScroll ({history, historyEnd, columnsPushed, afterGain}, shownColumns (timeZoom),
+                                     stripes);
 }
 
 } // namespace varnelle::editor

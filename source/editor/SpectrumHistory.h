@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace varnelle::editor
@@ -41,6 +42,12 @@ public:
     bool draw (juce::Graphics& g, juce::Rectangle<int> plot, bool afterGain, float timeZoom,
                const std::array<BandStripe, numBands>& stripes);
 
+    /** How far the picture in the plot moves left when it is drawn next, in pixels, when that
+        is all that changes in it: the last drawing was unscaled and showed the same history, size,
+        zoom and stripes. Nothing otherwise. */
+    std::optional<int> pixelsToScroll (juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+                                       const std::array<BandStripe, numBands>& stripes) const;
+
     bool hasImages() const noexcept { return beforeImage.isValid(); }
 
     /** True when scrolling in the newest column changed no pixel of the picture at this zoom:
@@ -62,6 +69,7 @@ private:
     std::vector<int> rowBins; // the display bin of each row
     float rowBinsSampleRate = 0.0f;
     HistoryStretcher stretcher;
+    bool lastDrawStretched = false; // the last drawing went through the stretcher
 };
 
 } // namespace varnelle::editor

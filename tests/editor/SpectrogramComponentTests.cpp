@@ -864,3 +864,105 @@ TEST (SpectrogramPaint, ScrolledPictureEqualsAFreshOne)
         ASSERT_EQ (differing, 0) << "after " << pushed << " columns";
     }
 }
+
+// A window that moves its plot's pixels on screen paints only what the plan says. Played
+// through in software: the last painting, its plot area moved left by the plan's dx, the plan's
+// areas painted over it, must be the picture a fresh painting gives, for any zoom, any band
+// (its labels sit at the plot's left) and any number of new columns.
+TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
+{
+    Fixture f (900, 420);
+    auto& d = *f.display;
+    int pushed = 0;
+    auto push = [&] (int count)
+    {
+        for (int i = 0; i < count; ++i, ++pushed)
+        {
+            std::vector<float> column ((size_t)varnelle::numDisplayBins);
+            for (size_t bin = 0; bin < column.size(); ++bin)
+                column[bin] = (float)((pushed * 5 + (int)bin * 3) % 29) / 28.0f;
+            d.getHistory().pushColumns (column.data(), column.data(), 48000.0);
+        }
+    };
+    f.set (id (3, "freqLow"), 25.0f); // band 4's lower label at the plot's bottom
+    push (40);
+
+    int plans = 0;
+    for (const float zoom : {4.0f, 7.3f, 20.0f})
+        for (int band = 0; band < 5; ++band)
+        {
+            d.setTimeZoom (zoom);
+            d.setSelectedBand (band);
+            d.pollForChanges(); // takes in the band values
+            auto screen = render (d);
+            for (const int count : {1, 3, 1, 2})
+            {
+                push (count);
+                const auto plan = d.planScroll();
+                ASSERT_TRUE (plan.has_value()) << zoom << " " << band;
+                ++plans;
+                const auto area = plan->area;
+                screen.moveImageSection (area.getX(), area.getY(), area.getX() + plan->dx, area.getY(),
+                                         area.getWidth() - plan->dx, area.getHeight());
+                {
+                    juce::Graphics g (screen);
+                    g.reduceClipRegion (plan->toRepaint);
+                    d.paint (g);
+                }
+                // A fresh picture, not the kept one: the other view is drawn in between.
+                d.setShowAfterGain (true);
+                render (d);
+                d.setShowAfterGain (false);
+                const auto fresh = render (d);
+                int differing = 0;
+                for (int y = 0; y < fresh.getHeight(); ++y)
+                    for (int x = 0; x < fresh.getWidth(); ++x)
+                        differing += screen.getPixelAt (x, y) != fresh.getPixelAt (x, y) ? 1 : 0;
+                ASSERT_EQ (differing, 0)
+                    << "zoom " << zoom << ", band " << band << ", " << pushed << " columns";
+                screen = fresh;
+            }
+        }
+    EXPECT_EQ (plans, 60);
+}
+
+// Only new columns move: a moved band, another view or zoom, and no new column at all leave
+// nothing to move, and the display is painted as it always was.
+TEST (SpectrogramPaint, OnlyNewColumnsUnderAnUnchangedOverlayAreMoved)
+{
+    Fixture f (700, 300);
+    auto& d = *f.display;
+    std::vector<float> column ((size_t)varnelle::numDisplayBins, 0.5f);
+    auto push = [&] { d.getHistory().pushColumns (column.data(), column.data(), 48000.0); };
+    push();
+    EXPECT_FALSE (d.planScroll().has_value()); // never painted
+
+    render (d);
+    EXPECT_FALSE (d.planScroll().has_value()); // nothing new
+    push();
+    EXPECT_TRUE (d.planScroll().has_value());
+
+    d.setShowAfterGain (true);
+    EXPECT_FALSE (d.planScroll().has_value());
+    render (d);
+    push();
+    d.setTimeZoom (9.0f);
+    EXPECT_FALSE (d.planScroll().has_value());
+    render (d);
+    push();
+    f.set (id (0, "freqHigh"), 300.0f);
+    d.pollForChanges();
+    EXPECT_FALSE (d.planScroll().has_value());
+
+    // A scaled screen draws through JUCE's resampling, which has no kept picture to move.
+    render (d);
+    push();
+    juce::Image image (juce::Image::ARGB, 2 * d.getWidth(), 2 * d.getHeight(), true);
+    {
+        juce::Graphics g (image);
+        g.addTransform (juce::AffineTransform::scale (2.0f));
+        d.paint (g);
+    }
+    push();
+    EXPECT_FALSE (d.planScroll().has_value());
+}
