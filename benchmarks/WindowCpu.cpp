@@ -4,12 +4,20 @@
 // 48 kHz device would ask for them. Prints the process's user + system time over the measured
 // seconds as a share of one core (the audio thread included, as in the Standalone app).
 //
-// Usage: varnelle-window-cpu idle|audio [SECONDS] [WxH]   (on a display: window-cpu.sh)
-// The size is the editor's (default 1140x760, within its resize limits).
+// Usage: varnelle-window-cpu idle|audio|screen [SECONDS] [WxH] [X]   (on a display: window-cpu.sh)
+// The size is the editor's (default 1140x760, within its resize limits). "screen" follows audio
+// as "audio" does, then checks the window's pixels on the display against the editor painted
+// afresh (the plot scrolls by moving pixels on screen, which must come to the same picture);
+// X places the window's left edge, so that a window partly beyond the screen's right edge can
+// be checked too.
 
 #include "BenchmarkSetup.h"
+#include "ScreenGrab.h"
 #include "XErrorHandling.h"
 #include "editor/PresetManager.h"
+#include "editor/SpectrogramComponent.h"
+#include "editor/VarnelleAudioProcessorEditor.h"
+#include "editor/WindowScroll.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -72,6 +80,32 @@ private:
     std::thread thread;
 };
 
+/** The display's pixels that are on the screen, compared with the display painted afresh:
+    prints how many differ and how often the plot was scrolled on screen, and returns whether
+    the pixels all agree after at least one scroll. */
+bool screenShowsTheDisplay (juce::Component& window, juce::Component& display)
+{
+    const auto screen = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->totalArea;
+    const auto onScreen = display.getScreenBounds().getIntersection (screen);
+    const auto inDisplay = display.getLocalArea (nullptr, onScreen);
+    const auto shown = grabWindowArea (window, window.getLocalArea (nullptr, onScreen));
+    if (!shown.isValid())
+        return false;
+    const auto painted = display.createComponentSnapshot (inDisplay, true, 1.0f);
+
+    int differing = 0;
+    for (int y = 0; y < inDisplay.getHeight(); ++y)
+        for (int x = 0; x < inDisplay.getWidth(); ++x)
+            differing +=
+                shown.getPixelAt (x, y).withAlpha (1.0f) != painted.getPixelAt (x, y).withAlpha (1.0f);
+
+    const int scrolls = varnelle::editor::windowscroll::getNumScrolls();
+    std::printf ("display, %dx%d on screen: %d of %d pixels differ from a fresh painting, after %d scrolls\n",
+                 inDisplay.getWidth(), inDisplay.getHeight(), differing,
+                 inDisplay.getWidth() * inDisplay.getHeight(), scrolls);
+    return differing == 0 && scrolls > 0;
+}
+
 /** "WxH" as two positive integers, or false. */
 bool parseSize (const char* text, int& width, int& height)
 {
@@ -84,10 +118,11 @@ bool parseSize (const char* text, int& width, int& height)
 
 int main (int argc, char** argv)
 {
-    const bool withAudio = argc >= 2 && std::strcmp (argv[1], "audio") == 0;
+    const bool checkScreen = argc >= 2 && std::strcmp (argv[1], "screen") == 0;
+    const bool withAudio = checkScreen || (argc >= 2 && std::strcmp (argv[1], "audio") == 0);
     if (argc < 2 || (!withAudio && std::strcmp (argv[1], "idle") != 0))
     {
-        std::fprintf (stderr, "usage: %s idle|audio [SECONDS] [WxH]\n", argv[0]);
+        std::fprintf (stderr, "usage: %s idle|audio|screen [SECONDS] [WxH] [X]\n", argv[0]);
         return 2;
     }
     const int seconds = argc >= 3 ? std::max (1, std::atoi (argv[2])) : 20;
@@ -128,26 +163,42 @@ int main (int argc, char** argv)
     window.setUsingNativeTitleBar (false);
     window.setContentNonOwned (editor.get(), true);
     window.centreWithSize (window.getWidth(), window.getHeight());
+    if (argc >= 5)
+        window.setTopLeftPosition (std::atoi (argv[4]), window.getY());
     window.setVisible (true);
 
     std::unique_ptr<PacedAudio> audio;
     if (withAudio)
         audio = std::make_unique<PacedAudio> (processor);
 
-    // Past start-up and the first paints, then the measured stretch.
+    // Past start-up and the first paints, then the measured stretch; for the screen check the
+    // audio then stops, and the last columns are shown and painted before the pixels are read.
     double start = 0.0, cpu = 0.0;
+    bool screenAgrees = true;
+    auto* messageManager = juce::MessageManager::getInstance();
+    const auto checkTheScreen = [&]
+    {
+        auto& display = static_cast<VarnelleAudioProcessorEditor&> (*editor).getSpectrogram();
+        screenAgrees = screenShowsTheDisplay (window, display);
+        messageManager->stopDispatchLoop();
+    };
     juce::Timer::callAfterDelay (3000, [&] { start = processCpuSeconds(); });
     juce::Timer::callAfterDelay (3000 + seconds * 1000,
                                  [&]
                                  {
                                      cpu = processCpuSeconds() - start;
-                                     juce::MessageManager::getInstance()->stopDispatchLoop();
+                                     audio.reset();
+                                     if (checkScreen)
+                                         juce::Timer::callAfterDelay (500, checkTheScreen);
+                                     else
+                                         messageManager->stopDispatchLoop();
                                  });
-    juce::MessageManager::getInstance()->runDispatchLoop();
+    messageManager->runDispatchLoop();
 
-    audio.reset();
     window.clearContentComponent();
     editor.reset();
+    if (checkScreen)
+        return screenAgrees ? 0 : 1;
 
     std::printf ("%dx%d, window open, %s: %.2f s of CPU in %d s = %.1f%% of a core\n", width, height,
                  withAudio ? "following audio" : "no audio", cpu, seconds, 100.0 * cpu / seconds);

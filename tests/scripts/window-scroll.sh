@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The plot scrolls by moving its pixels on screen and painting only what comes into view: what
+# the screen then shows must be the display painted afresh, also for a window partly beyond the
+# screen's right edge, whose new columns come from where the screen keeps no pixels.
+# usage: window-scroll.sh BUILD_DIR
+set -euo pipefail
+build_dir="$1"
+program="$build_dir/benchmarks/varnelle-window-cpu"
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+if [ -z "${VARNELLE_IN_XVFB:-}" ]; then
+    command -v xvfb-run >/dev/null || fail "xvfb-run is missing (package xvfb)"
+    export VARNELLE_IN_XVFB=1
+    exec xvfb-run -a -s "-screen 0 2560x1700x24" "$0" "$@"
+fi
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+export HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config"
+
+# Each names its arguments: size, and where the window's left edge goes (2000: half beyond).
+for args in "1140x760" "2400x1600" "1140x760 2000"; do
+    # shellcheck disable=SC2086
+    "$program" screen 2 $args || fail "the screen differs from the display ($args)"
+done
+echo "ok"
