@@ -59,10 +59,6 @@ void SpectrogramComponent::resized()
 
 void SpectrogramComponent::timerCallback()
 {
-    // The screen must show the last painting before its pixels can be moved on it, and before
-    // the poll moves the picture on.
-    const bool screenIsCurrent = history.hasImages() && windowscroll::paintWhatTheWindowOwes (*this);
-
     // An idle window draws nothing; a new column alone changes only the plot, and where the
     // screen can move what it shows, only the pixels that come into view and the texts.
     if (!pollForChanges())
@@ -72,7 +68,7 @@ void SpectrogramComponent::timerCallback()
         repaint();
         return;
     }
-    if (screenIsCurrent)
+    if (screenShowsLastPainting)
     {
         if (const auto plan = planScroll())
         {
@@ -122,8 +118,12 @@ bool SpectrogramComponent::pollForChanges()
 
     float before[numDisplayBins] = {};
     float after[numDisplayBins] = {};
+    screenShowsLastPainting = false;
     if (processor.getLatestSpectra (before, after, lastSeenFrame))
     {
+        // Before the picture moves on: its pixels can only be moved on screen while the screen
+        // shows the last painting.
+        screenShowsLastPainting = history.hasImages() && windowscroll::paintWhatTheWindowOwes (*this);
         history.pushColumns (before, after, processor.getSampleRate());
         // A silent input keeps scrolling in columns like the ones shown: no pixel changes.
         changed = changed || !history.newestColumnChangedNothing (timeZoom);

@@ -43,7 +43,8 @@ public:
     /** Fetches the newest analyzer pair, if any, into both histories. True when the display
         has something new to show: a column that changes the picture, or band edges or bypasses
         that moved (by the host, a drag or a preset). Nothing else it draws changes without a
-        repaint of its own. */
+        repaint of its own. Before a column goes in, the window paints what it still owes, so
+        that the timer can move the screen's pixels. */
     bool pollForChanges();
 
     /** A new column as a move of the plot's pixels: `area` moves left by `dx`, then `toRepaint`
@@ -105,6 +106,7 @@ private:
     BandEdgeEditor edgeEditor;
     EdgeElements edgeElements;
     int lastSeenFrame = 0;
+    bool screenShowsLastPainting = false; // at the last poll, before its column went in
     bool bandsMovedAtLastPoll = false;
     float timeZoom = 1.0f;
     bool showAfterGain = false;
