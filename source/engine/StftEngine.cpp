@@ -347,15 +347,18 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
 
     const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
-        computeDisplaySpectrumFromLevels (work.levelDb, work.before);
+        computeDisplaySpectrumFromLevels (work.levelDb, work.published.before);
 
     applyBandGains (work.spectrum, fft->getNumSpectrumBins(), work.levelDb, state.bandGains, settings,
-                    currentSampleRate, &work.frequencyWeights, kernelVariant, &state.bandGainRanges);
+                    currentSampleRate, &work.frequencyWeights, kernelVariant, &state.bandGainRanges,
+                    publish ? work.published.appliedGains : nullptr);
 
     if (publish)
     {
-        computeDisplaySpectrum (work.spectrum, work.after, kernelVariant);
-        analyzer->publish (work.before, work.after);
+        computeDisplaySpectrum (work.spectrum, work.published.after, kernelVariant);
+        findBandGainExtremes (state.bandGains, state.bandGainRanges, work.published.bandLowest,
+                              work.published.bandHighest, kernelVariant);
+        analyzer->publish (work.published);
     }
 
     fft->inverse (work.spectrum, work.frame);
@@ -396,11 +399,14 @@ void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSam
 
     if (publish)
     {
-        // Levels at the floor are 0 on the display, before and after.
-        auto& work = *scratch;
-        std::fill (std::begin (work.before), std::end (work.before), 0.0f);
-        std::fill (std::begin (work.after), std::end (work.after), 0.0f);
-        analyzer->publish (work.before, work.after);
+        // Levels at the floor are 0 on the display, before and after; the gains still relax.
+        auto& published = scratch->published;
+        std::fill (std::begin (published.before), std::end (published.before), 0.0f);
+        std::fill (std::begin (published.after), std::end (published.after), 0.0f);
+        computeAppliedGains (state.bandGains, state.bandGainRanges, published.appliedGains);
+        findBandGainExtremes (state.bandGains, state.bandGainRanges, published.bandLowest,
+                              published.bandHighest, kernelVariant);
+        analyzer->publish (published);
     }
     ++state.silentFramesSkipped;
 }

@@ -4,6 +4,7 @@
 #include "BandParameters.h"
 #include "ChannelState.h"
 #include "FrameFft.h"
+#include "SpectrumExchange.h"
 #include "StftConstants.h"
 
 #include <complex>
@@ -13,8 +14,6 @@
 
 namespace varnelle
 {
-
-class SpectrumExchange;
 
 /** The signal path: per channel, a 2048-sample analysis frame every 512 samples, band gains
     applied to its spectrum, weighted overlap-add and a fixed delay of 2048 samples.
@@ -92,8 +91,7 @@ private:
         alignas (frameBufferAlignment) float frame[fftSize];
         alignas (frameBufferAlignment) std::complex<float> spectrum[fftSize];
         alignas (frameBufferAlignment) float levelDb[numBins];
-        alignas (frameBufferAlignment) float before[numDisplayBins];
-        alignas (frameBufferAlignment) float after[numDisplayBins];
+        alignas (frameBufferAlignment) PublishedFrame published;
         FrequencyWeightCache frequencyWeights;
     };
 

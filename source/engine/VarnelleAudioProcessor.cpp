@@ -147,6 +147,11 @@ bool VarnelleAudioProcessor::getLatestSpectra (float* before, float* after, int&
     return spectrumExchange.fetchLatest (before, after, lastSeenFrame);
 }
 
+bool VarnelleAudioProcessor::getLatestDisplayFrame (varnelle::DisplayFrame& frame, int& lastSeenFrame)
+{
+    return spectrumExchange.fetchLatest (frame, lastSeenFrame);
+}
+
 juce::AudioProcessorValueTreeState::ParameterLayout VarnelleAudioProcessor::createParameterLayout()
 {
     return varnelle::createBandParameterLayout();

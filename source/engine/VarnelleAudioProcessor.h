@@ -53,6 +53,9 @@ public:
     /** Message thread: copies the newest before/after display spectra (1024 values each) if
         a pair newer than `lastSeenFrame` exists. */
     bool getLatestSpectra (float* before, float* after, int& lastSeenFrame);
+    /** The same with what the bands did to that frame (the gain change per bin, each band's
+        activity). */
+    bool getLatestDisplayFrame (varnelle::DisplayFrame& frame, int& lastSeenFrame);
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
 
