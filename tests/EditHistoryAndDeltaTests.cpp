@@ -156,3 +156,58 @@ TEST (DeltaListening, IsTheDifferenceExactlyNothingAtUnityAndSwitchesWithoutACli
     }
     EXPECT_GT (changeEnergy, 1.0); // the bands do change the sound
 }
+
+// Listening to one band: what that band alone adds or removes.
+TEST (DeltaListening, OneBandAloneIsWhatOnlyItsGainsGiveAndExactlyNothingWhereItChangesNothing)
+{
+    constexpr int total = 72000, switchOn = 20000, switchOff = 50000;
+    const int crossfade = 480, formed = varnelle::fftSize; // the band's output is ready 4 frames on
+    const auto input = test::makeWhiteNoise (total, 0.5f, 9);
+    const auto delayed = [&] (int i)
+    { return i >= varnelle::latencySamples ? input[(size_t)(i - varnelle::latencySamples)] : 0.0f; };
+
+    // Each band's gains follow the input alone, so band 3's output on its own is what a
+    // processor with only band 3 at work gives.
+    VarnelleAudioProcessor plain, bandThreeOnly, listening, quietBand;
+    for (auto* processor : {&plain, &bandThreeOnly, &listening, &quietBand})
+    {
+        processor->setRateAndBufferSizeDetails (48000.0, 1000);
+        processor->prepareToPlay (48000.0, 1000);
+        test::setParameter (*processor, "band3_gain", -24.0f);
+        if (processor != &bandThreeOnly)
+            test::setParameter (*processor, "band5_gain", 9.0f);
+    }
+    std::vector<std::vector<float>> plainOut{input}, bandOut{input}, listeningOut{input}, quietOut{input};
+    test::processInBlocks (plain, plainOut, {1000});
+    test::processInBlocks (bandThreeOnly, bandOut, {1000});
+    quietBand.setListeningToBand (1); // band 2 stays at 0 dB
+    test::processInBlocks (quietBand, quietOut, {1000});
+    juce::MidiBuffer midi;
+    for (int start = 0; start < total; start += 1000)
+    {
+        listening.setListeningToBand (start >= switchOn && start < switchOff ? 2 : -1);
+        juce::AudioBuffer<float> buffer (std::array<float*, 1>{listeningOut[0].data() + start}.data(), 1,
+                                         1000);
+        listening.processBlock (buffer, midi);
+    }
+
+    double bandEnergy = 0.0;
+    for (int i = 0; i < total; ++i)
+    {
+        const float out = listeningOut[0][(size_t)i];
+        if (i < switchOn || i >= switchOff + formed + crossfade)
+        {
+            ASSERT_EQ (out, plainOut[0][(size_t)i]) << "sample " << i;
+        }
+        else if (i >= switchOn + formed + crossfade && i < switchOff)
+        {
+            ASSERT_NEAR (out, bandOut[0][(size_t)i] - delayed (i), 1.0e-6f) << "sample " << i;
+            bandEnergy += (double)out * out;
+        }
+        if (i >= 2 * varnelle::latencySamples + formed)
+        {
+            ASSERT_EQ (quietOut[0][(size_t)i], 0.0f) << "sample " << i;
+        }
+    }
+    EXPECT_GT (bandEnergy, 1.0); // band 3 does change the sound
+}

@@ -72,6 +72,14 @@ public:
     void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
     bool isListeningToChange() const noexcept { return listeningToChange; }
 
+    /** Listening to one band's change (band 0..4, -1: off; see StftEngine::setListeningToBand).
+        Not saved, not automatable, off when created. Any thread. */
+    void setListeningToBand (int band) noexcept
+    {
+        listeningBand = band >= 0 && band < varnelle::numBands ? band : -1;
+    }
+    int getListeningBand() const noexcept { return listeningBand; }
+
     /** The undo history of the window's edits; message thread. */
     varnelle::EditHistory& getEditHistory() noexcept { return editHistory; }
 
@@ -86,6 +94,7 @@ private:
     varnelle::StftEngine engine;
     varnelle::EditHistory editHistory{*this};
     std::atomic<bool> listeningToChange{false};
+    std::atomic<int> listeningBand{-1};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessor)
 };
