@@ -105,7 +105,8 @@ public:
         refreshListItem = 6,
         undoItem = 7,
         redoItem = 8,
-        listenToChangeItem = 9
+        listenToChangeItem = 9,
+        listenToBandItem = 10 // 10..14: "Listen to Band 1's Change" .. "Listen to Band 5's Change"
     };
 
     static constexpr int factoryItemId = 1;
@@ -153,7 +154,8 @@ public:
 
     /** The "..." menu; "Rename..." and "Delete" are enabled only while a user preset is
         selected. After the preset entries: "Undo <step>" and "Redo <step>" (disabled when there
-        is nothing to undo or redo) and "Listen to the Change", ticked while on. */
+        is nothing to undo or redo), "Listen to the Change" and "Listen to Band N's Change" for
+        the five bands, the one that is on ticked. */
     juce::PopupMenu buildPresetMenu() const;
 
     /** Carries out a menu choice (MenuItemId); 0 and unknown IDs do nothing. */

@@ -386,9 +386,11 @@ bool VarnelleAudioProcessorEditor::keyPressed (const juce::KeyPress& key)
         return false;
     }
 
-    if (letter == 'D' && !modifiers.isAnyModifierKeyDown())
+    if (letter == 'D' && !modifiers.isCommandDown() && !modifiers.isAltDown() && !modifiers.isCtrlDown())
     {
-        setListeningToChange (!processorRef.isListeningToChange());
+        // D: the change of all bands; Shift+D: the selected band's alone.
+        processorRef.switchListeningTo (modifiers.isShiftDown() ? selectedBand : -1);
+        repaint (getListeningIndicatorBounds());
         return true;
     }
     return false;
@@ -396,6 +398,7 @@ bool VarnelleAudioProcessorEditor::keyPressed (const juce::KeyPress& key)
 
 void VarnelleAudioProcessorEditor::setListeningToChange (bool shouldListen)
 {
+    processorRef.setListeningToBand (-1);
     processorRef.setListeningToChange (shouldListen);
     repaint (getListeningIndicatorBounds());
 }

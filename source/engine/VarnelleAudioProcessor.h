@@ -80,6 +80,16 @@ public:
     }
     int getListeningBand() const noexcept { return listeningBand; }
 
+    /** The window's switch between the two ways of listening, radio-like: `band` -1 is "the
+        Change", 0..4 that band's change; choosing what is on turns listening off. */
+    void switchListeningTo (int band) noexcept
+    {
+        const bool isOn =
+            band < 0 ? isListeningToChange() && getListeningBand() < 0 : getListeningBand() == band;
+        setListeningToBand (isOn || band < 0 ? -1 : band);
+        setListeningToChange (!isOn && band < 0);
+    }
+
     /** The undo history of the window's edits; message thread. */
     varnelle::EditHistory& getEditHistory() noexcept { return editHistory; }
 
