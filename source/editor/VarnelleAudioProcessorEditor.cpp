@@ -503,5 +503,6 @@ void VarnelleAudioProcessorEditor::resized()
 
         if (auto* button = bandButtons[band].get())
             button->setBounds (grid.bandButtons[(size_t)band]);
+        activityMeters.getMeter (band).setBounds (grid.activityMeters[(size_t)band]);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/ActivityMeters.h"
 #include "editor/EditorBackground.h"
 #include "editor/KeyboardControls.h"
 #include "editor/TopBar.h"
@@ -46,6 +47,8 @@ public:
     /** Where the top bar shows that "Listen to the Change" is on (inside the banner's area, at
         its right end, so that nothing moves). */
     juce::Rectangle<int> getListeningIndicatorBounds() const { return topBar.getListeningIndicatorBounds(); }
+    /** The meters of how much each band changes, in the band cards. */
+    varnelle::editor::ActivityMeters& getActivityMeters() noexcept { return activityMeters; }
 
     /** Highlights band `bandIndex` (clamped to 0..4) and lets the display edit its edges. */
     void selectBand (int bandIndex);
@@ -140,6 +143,7 @@ private:
     bool focusOutlineShown = false; // focus that came by Tab or a screen reader, not a click
 
     varnelle::editor::EditorBackground background;
+    varnelle::editor::ActivityMeters activityMeters{processorRef, *this};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessorEditor)
 };

@@ -265,6 +265,7 @@ public:
         while ((double)nextDisplayTick * sampleRate / 30.0 <= (double)position)
         {
             editor->getSpectrogram().timerCallback();
+            editor->getActivityMeters().poll (1000.0 * (double)nextDisplayTick / 30.0); // audio time, ms
             ++nextDisplayTick;
         }
     }
