@@ -298,6 +298,8 @@ juce::PopupMenu PresetMenu::buildPresetMenu() const
     for (int band = 0; band < varnelle::numBands; ++band)
         menu.addItem (listenToBandItem + band, "Listen to Band " + juce::String (band + 1) + "'s Change",
                       true, listenedBand == band);
+    if (isShowingChange != nullptr && onChangeViewToggled != nullptr)
+        menu.addItem (changeViewItem, "View: Change", true, isShowingChange());
     return menu;
 }
 
@@ -353,6 +355,11 @@ void PresetMenu::handlePresetMenuResult (int itemId)
             processor.switchListeningTo (-1);
             if (onListeningToChangeSwitched != nullptr)
                 onListeningToChangeSwitched();
+            break;
+
+        case changeViewItem:
+            if (onChangeViewToggled != nullptr)
+                onChangeViewToggled();
             break;
 
         default:

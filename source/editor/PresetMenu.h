@@ -106,7 +106,8 @@ public:
         undoItem = 7,
         redoItem = 8,
         listenToChangeItem = 9,
-        listenToBandItem = 10 // 10..14: "Listen to Band 1's Change" .. "Listen to Band 5's Change"
+        listenToBandItem = 10, // 10..14: "Listen to Band 1's Change" .. "Listen to Band 5's Change"
+        changeViewItem = 15    // "View: Change"
     };
 
     static constexpr int factoryItemId = 1;
@@ -179,6 +180,11 @@ public:
 
     /** Called after the menu switched "Listen to the Change" (the window shows it). */
     std::function<void()> onListeningToChangeSwitched;
+
+    /** Whether the display shows the Change view (the entry's tick), and what "View: Change"
+        does; without them the entry is left out. */
+    std::function<bool()> isShowingChange;
+    std::function<void()> onChangeViewToggled;
 
     PresetManager& getManager() noexcept { return manager; }
 

@@ -56,6 +56,7 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
     onWidthChanged = [display] (float zoom) { display->setTimeZoom (juce::jlimit (4.0f, 20.0f, zoom)); };
     onViewChanged = [display] (bool showAfter) { display->setShowAfterGain (showAfter); };
     onSelectedBandChanged = [display] (int band) { display->setSelectedBand (juce::jlimit (0, 4, band)); };
+    onChangeViewChanged = [display] (bool showChange) { display->setShowChange (showChange); };
     addAndMakeVisible (*spectrogram);
 
     configureWidthDial();
@@ -89,6 +90,8 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
         topBar.startUpdateCheck();
 
     topBar.getPresetMenu().onListeningToChangeSwitched = [this] { repaint (getListeningIndicatorBounds()); };
+    topBar.getPresetMenu().isShowingChange = [display] { return display->getShowChange(); };
+    topBar.getPresetMenu().onChangeViewToggled = [this] { toggleChangeView(); };
     // The window takes the keys its controls leave: undo, redo and delta listening.
     setWantsKeyboardFocus (true);
 
@@ -393,7 +396,23 @@ bool VarnelleAudioProcessorEditor::keyPressed (const juce::KeyPress& key)
         repaint (getListeningIndicatorBounds());
         return true;
     }
+    if (letter == 'C' && !modifiers.isAnyModifierKeyDown())
+    {
+        toggleChangeView();
+        return true;
+    }
     return false;
+}
+
+void VarnelleAudioProcessorEditor::showChangeView (bool shouldShow)
+{
+    if (onChangeViewChanged)
+        onChangeViewChanged (shouldShow);
+}
+
+void VarnelleAudioProcessorEditor::toggleChangeView()
+{
+    showChangeView (!spectrogram->getShowChange());
 }
 
 void VarnelleAudioProcessorEditor::setListeningToChange (bool shouldListen)

@@ -78,6 +78,9 @@ public:
     juce::Slider& getLookaheadSlider() noexcept { return lookaheadSlider; }
     juce::TextButton& getBeforeButton() noexcept { return topBar.getBeforeButton(); }
     juce::TextButton& getAfterButton() noexcept { return topBar.getAfterButton(); }
+    /** Shows the display's Change view, or leaves it for the spectrum view shown before; the C
+        key and the menu's "View: Change" switch it. */
+    void showChangeView (bool shouldShow);
     juce::ComboBox& getPresetBox() noexcept { return topBar.getPresetBox(); }
     juce::TextButton& getPresetMenuButton() noexcept { return topBar.getPresetMenuButton(); }
     varnelle::editor::PresetMenu& getPresetMenu() noexcept { return topBar.getPresetMenu(); }
@@ -107,6 +110,7 @@ private:
     varnelle::editor::BandCards getBandCards() const;
 
     std::array<juce::Slider*, 5> knobsOf (int bandIndex);
+    void toggleChangeView();
 
     int separatorY = 0;
 
@@ -115,6 +119,7 @@ private:
     std::function<void (float)> onWidthChanged;
     std::function<void (bool)> onViewChanged;
     std::function<void (int)> onSelectedBandChanged;
+    std::function<void (bool)> onChangeViewChanged; // the Change view on (true) or off
 
     using KeyboardKnob = varnelle::editor::KeyboardKnob;
     KeyboardKnob gainSliders[5];

@@ -163,9 +163,10 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
         }
         else if (name == "--view")
         {
-            if (value != "before" && value != "after")
-                return failure ("--view expects 'before' or 'after', got '" + value + "'");
+            if (value != "before" && value != "after" && value != "change")
+                return failure ("--view expects 'before', 'after' or 'change', got '" + value + "'");
             options.snapshotShowsAfterGain = value == "after";
+            options.snapshotShowsChange = value == "change";
         }
         else if (name == "--listen-to-band")
         {
@@ -278,7 +279,9 @@ Options:
   --listen-to-band N  Writes what band N (1 to 5) alone adds or removes: the output that
                       only its gains would give, minus IN (exactly 0 where that band changes
                       nothing). Not together with --listen-to-change.
-  --view before|after The display's view for --snapshot (default before).
+  --view before|after|change
+                      The display's view for --snapshot (default before); change shows the
+                      gain change the bands made, as "View: Change" does in the window.
   --select N          The band (1 to 5) selected in the window for --snapshot (default 1).
   -h, --help          Prints this text.
 

@@ -35,6 +35,7 @@ struct RenderOptions
     int snapshotWidth = 1140;
     int snapshotHeight = 760;
     bool snapshotShowsAfterGain = false;
+    bool snapshotShowsChange = false;
     int snapshotSelectedBand = 0; // band index 0..4
 
     bool showHelp = false;

@@ -254,6 +254,7 @@ public:
         auto& viewButton =
             options.snapshotShowsAfterGain ? editor->getAfterButton() : editor->getBeforeButton();
         viewButton.setToggleState (true, juce::sendNotificationSync);
+        editor->showChangeView (options.snapshotShowsChange);
     }
 
     /** The display's 30 Hz timer, in audio time: one tick per 1/30 s of rendered audio. */
