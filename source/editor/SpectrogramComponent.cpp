@@ -205,7 +205,12 @@ float SpectrogramComponent::getEdgeValue (BandEdge edge) const
 
 void SpectrogramComponent::setEdgeValue (BandEdge edge, float value)
 {
-    if (!edgeEditor.setEdgeValue (selectedBand, edge, value))
+    // The edges' keys and a screen reader's value; runs of key presses make one undo step.
+    auto& edits = processor.getEditHistory();
+    edits.noteNextSource (EditHistory::Source::key);
+    const bool moved = edgeEditor.setEdgeValue (selectedBand, edge, value);
+    edits.noteNextSource (EditHistory::Source::other); // a step against a limit opened none
+    if (!moved)
         return;
     edgeElements.valueChanged (edge);
     edgeElements.layout (getLayout());

@@ -59,6 +59,10 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
     onChangeViewChanged = [display] (bool showChange) { display->setShowChange (showChange); };
     addAndMakeVisible (*spectrogram);
 
+    for (auto* knobs : {gainSliders, attackSliders, releaseSliders, upperKneeSliders, lowerKneeSliders})
+        for (int band = 0; band < 5; ++band)
+            knobs[band].setEditHistory (&processorRef.getEditHistory());
+    lookaheadSlider.setEditHistory (&processorRef.getEditHistory());
     configureWidthDial();
     configureLookaheadKnob();
     configureRowLabels();

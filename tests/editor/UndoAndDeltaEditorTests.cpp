@@ -71,7 +71,23 @@ TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
         press (*editor, 'z', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier));
     EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
 
-    // So is each key press on a knob.
+    // Key presses and wheel ticks on a knob say where they come from: a quick run of either is
+    // one step.
+    {
+        auto& attack = editor->getBandKnob (0, Editor::KnobRow::attack);
+        const int steps = processor.getEditHistory().getNumUndoSteps();
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE (attack.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));
+        EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), steps + 1);
+        juce::MouseWheelDetails wheel{0.0f, 0.25f, false, false, false};
+        const auto at = attack.getLocalBounds().toFloat().getCentre();
+        for (int i = 0; i < 3; ++i)
+            attack.mouseWheelMove (varnelle::test::makeMouseEvent (attack, at, {}), wheel);
+        EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), steps + 2);
+    }
+
+    // So is each key press on a knob after a pause.
+    processor.getEditHistory().setClock ([] { return 1.0e9; });
     const int stepsBeforeKey = processor.getEditHistory().getNumUndoSteps();
     auto& release = editor->getBandKnob (2, Editor::KnobRow::release);
     EXPECT_TRUE (release.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));
