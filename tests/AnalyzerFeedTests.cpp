@@ -233,3 +233,79 @@ TEST (AnalyzerFeed, SpectraAreComputedOnlyWhileSomebodyAsks)
     ASSERT_TRUE (poll.from (*processor));
     EXPECT_EQ (poll.lastSeen, timeout + 1);
 }
+
+// What the bands did to a frame, as the window reads it beside the spectra.
+TEST (AnalyzerFeed, TheChangeIsWhatEachBinWasGivenAndExactlyNothingElsewhere)
+{
+    auto processor = test::makePreparedProcessor (2, 48000.0);
+    const auto noise = test::makePinkNoise (48000, 0.5f, 12);
+    render (*processor, noise, noise);
+    DisplayFrame unity{};
+    int seen = 0;
+    ASSERT_TRUE (processor->getLatestDisplayFrame (unity, seen));
+    for (int i = 0; i < numDisplayBins; ++i)
+        ASSERT_EQ (unity.changeDb[i], 0.0f) << "bin " << i;
+    for (int b = 0; b < numBands; ++b)
+        EXPECT_EQ (unity.activityDb[b], 0.0f) << "band " << b;
+
+    // A cut in band 3 and a boost in band 5, on noise that reaches into both.
+    test::setParameter (*processor, "band3_gain", -12.0f);
+    test::setParameter (*processor, "band5_gain", 6.0f);
+    render (*processor, noise, noise);
+    DisplayFrame frame{};
+    ASSERT_TRUE (processor->getLatestDisplayFrame (frame, seen));
+
+    // Where neither view is clipped, the change is the after view's level less the before's.
+    int compared = 0, cut = 0;
+    for (int i = 1; i < numDisplayBins; ++i)
+    {
+        const float before = frame.before[i], after = frame.after[i];
+        if (before > 0.01f && before < 0.99f && after > 0.01f && after < 0.99f)
+        {
+            ASSERT_NEAR (frame.changeDb[i], 100.0f * (after - before), 2e-3f) << "bin " << i;
+            ++compared;
+            cut += frame.changeDb[i] < -11.0f ? 1 : 0;
+        }
+    }
+    EXPECT_GT (compared, 900);
+    EXPECT_GT (cut, 50);
+    EXPECT_EQ (frame.changeDb[5], 0.0f); // 117 Hz lies in band 1, at 0 dB
+
+    EXPECT_NEAR (frame.activityDb[2], -12.0f, 0.05f);
+    EXPECT_NEAR (frame.activityDb[4], 6.0f, 0.05f);
+    for (const int b : {0, 1, 3})
+        EXPECT_EQ (frame.activityDb[b], 0.0f) << "band " << b;
+}
+
+TEST (AnalyzerFeed, InSilenceTheChangeShowsTheGainsRelaxing)
+{
+    // Silent frames skip their transforms, but their gains still move with the release: the
+    // window must see them go back, not a change that stops at once.
+    auto processor = test::makePreparedProcessor (1, 48000.0);
+    test::setParameter (*processor, "band3_gain", -18.0f);
+    test::setParameter (*processor, "band3_releaseMs", 500.0f);
+    const auto sine = test::makeSine (1500.0, 48000.0, 24000, 0.5f);
+    std::vector<std::vector<float>> audio{sine};
+    test::processInBlocks (*processor, audio, {512});
+    DisplayFrame frame{};
+    int seen = 0;
+    ASSERT_TRUE (processor->getLatestDisplayFrame (frame, seen));
+    float previous = frame.activityDb[2];
+    ASSERT_LT (previous, -17.0f);
+
+    for (int step = 0; step < 20; ++step)
+    {
+        std::vector<std::vector<float>> silence{std::vector<float> (4800, 0.0f)};
+        test::processInBlocks (*processor, silence, {512});
+        ASSERT_TRUE (processor->getLatestDisplayFrame (frame, seen));
+        if (step >= 1) // the last frames with sound in them have left the window
+        {
+            EXPECT_GT (frame.activityDb[2], previous) << "step " << step;
+            EXPECT_LE (*std::min_element (std::begin (frame.changeDb), std::end (frame.changeDb)),
+                       frame.activityDb[2] + 1e-4f);
+        }
+        previous = frame.activityDb[2];
+    }
+    EXPECT_GT (previous, -1.0f); // two seconds at a 500 ms release
+    EXPECT_LT (previous, 0.0f);
+}

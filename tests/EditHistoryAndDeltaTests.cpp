@@ -156,3 +156,117 @@ TEST (DeltaListening, IsTheDifferenceExactlyNothingAtUnityAndSwitchesWithoutACli
     }
     EXPECT_GT (changeEnergy, 1.0); // the bands do change the sound
 }
+
+// Listening to one band: what that band alone adds or removes.
+TEST (DeltaListening, OneBandAloneIsWhatOnlyItsGainsGiveAndExactlyNothingWhereItChangesNothing)
+{
+    constexpr int total = 72000, switchOn = 20000, switchOff = 50000;
+    const int crossfade = 480, formed = varnelle::fftSize; // the band's output is ready 4 frames on
+    const auto input = test::makeWhiteNoise (total, 0.5f, 9);
+    const auto delayed = [&] (int i)
+    { return i >= varnelle::latencySamples ? input[(size_t)(i - varnelle::latencySamples)] : 0.0f; };
+
+    // Each band's gains follow the input alone, so band 3's output on its own is what a
+    // processor with only band 3 at work gives.
+    VarnelleAudioProcessor plain, bandThreeOnly, listening, quietBand;
+    for (auto* processor : {&plain, &bandThreeOnly, &listening, &quietBand})
+    {
+        processor->setRateAndBufferSizeDetails (48000.0, 1000);
+        processor->prepareToPlay (48000.0, 1000);
+        test::setParameter (*processor, "band3_gain", -24.0f);
+        if (processor != &bandThreeOnly)
+            test::setParameter (*processor, "band5_gain", 9.0f);
+    }
+    std::vector<std::vector<float>> plainOut{input}, bandOut{input}, listeningOut{input}, quietOut{input};
+    test::processInBlocks (plain, plainOut, {1000});
+    test::processInBlocks (bandThreeOnly, bandOut, {1000});
+    quietBand.setListeningToBand (1); // band 2 stays at 0 dB
+    test::processInBlocks (quietBand, quietOut, {1000});
+    juce::MidiBuffer midi;
+    for (int start = 0; start < total; start += 1000)
+    {
+        listening.setListeningToBand (start >= switchOn && start < switchOff ? 2 : -1);
+        juce::AudioBuffer<float> buffer (std::array<float*, 1>{listeningOut[0].data() + start}.data(), 1,
+                                         1000);
+        listening.processBlock (buffer, midi);
+    }
+
+    double bandEnergy = 0.0;
+    for (int i = 0; i < total; ++i)
+    {
+        const float out = listeningOut[0][(size_t)i];
+        if (i < switchOn || i >= switchOff + formed + crossfade)
+        {
+            ASSERT_EQ (out, plainOut[0][(size_t)i]) << "sample " << i;
+        }
+        else if (i >= switchOn + formed + crossfade && i < switchOff)
+        {
+            ASSERT_NEAR (out, bandOut[0][(size_t)i] - delayed (i), 1.0e-6f) << "sample " << i;
+            bandEnergy += (double)out * out;
+        }
+        if (i >= 2 * varnelle::latencySamples + formed)
+        {
+            ASSERT_EQ (quietOut[0][(size_t)i], 0.0f) << "sample " << i;
+        }
+    }
+    EXPECT_GT (bandEnergy, 1.0); // band 3 does change the sound
+}
+
+// Held keys and wheel ticks: a run on one control from one source, each change less than half
+// a second after the one before, is one step; a pause, another control, another source, a drag
+// or an undo ends it. Each change is still a gesture of its own for the host.
+TEST (EditHistory, RunsOfKeyPressesOrWheelTicksOnOneControlAreOneStep)
+{
+    using Source = EditHistory::Source;
+    VarnelleAudioProcessor processor;
+    auto& history = processor.getEditHistory();
+    double now = 1000.0;
+    history.setClock ([&] { return now; });
+    auto change = [&] (Source source, const char* id, float value, double msLater = 50.0)
+    {
+        now += msLater;
+        history.noteNextSource (source);
+        drag (processor, id, {value});
+    };
+
+    // A key held for three seconds: 60 presses, one step, undone at once.
+    test::ParameterRecorder gestures (*processor.parameters.getParameter ("band2_gain"));
+    for (int i = 1; i <= 60; ++i)
+        change (Source::key, "band2_gain", -0.5f * (float)i);
+    EXPECT_EQ (history.getNumUndoSteps(), 1);
+    EXPECT_EQ (gestures.gestureBegins, 60);
+    ASSERT_TRUE (history.undo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), 0.0f);
+    ASSERT_TRUE (history.redo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -30.0f);
+
+    change (Source::key, "band2_gain", -31.0f); // after a redo: a new run
+    change (Source::key, "band2_gain", -32.0f, 499.0);
+    EXPECT_EQ (history.getNumUndoSteps(), 2);
+    change (Source::key, "band2_gain", -33.0f, 501.0); // a pause
+    EXPECT_EQ (history.getNumUndoSteps(), 3);
+    change (Source::key, "band3_gain", -3.0f);  // another control
+    change (Source::key, "band2_gain", -34.0f); // and back
+    EXPECT_EQ (history.getNumUndoSteps(), 5);
+    change (Source::wheel, "band2_gain", -35.0f); // another source
+    change (Source::wheel, "band2_gain", -36.0f);
+    EXPECT_EQ (history.getNumUndoSteps(), 6);
+    change (Source::drag, "band2_gain", -37.0f); // drags never join
+    change (Source::drag, "band2_gain", -38.0f);
+    change (Source::other, "band2_gain", -39.0f);
+    change (Source::other, "band2_gain", -40.0f);
+    EXPECT_EQ (history.getNumUndoSteps(), 10);
+
+    // The wheel run holds its start and its end.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE (history.undo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -36.0f);
+    ASSERT_TRUE (history.undo());
+    EXPECT_FLOAT_EQ (valueOf (processor, "band2_gain"), -34.0f);
+
+    // A run that ends where it began leaves no step behind.
+    const int before = history.getNumUndoSteps();
+    change (Source::wheel, "band1_gain", 1.0f);
+    change (Source::wheel, "band1_gain", 0.0f);
+    EXPECT_EQ (history.getNumUndoSteps(), before);
+}

@@ -76,11 +76,32 @@ TEST_F (RenderSnapshot, ShowsTheWindowWithTheChosenSelectionBypassAndSize)
     EXPECT_EQ (small.getHeight(), 620);
 }
 
+// The Change view of a band that cuts: the plot shows the cut's colour in the band's rows, the
+// spectrum views never do (their colour map holds no amber below its hottest stops).
+TEST_F (RenderSnapshot, TheChangeViewShowsABandsCut)
+{
+    const juce::StringArray cut{"--set", "band2_gain=-18", "--set", "band2_levelMin=-80"};
+    auto amberInBandTwo = [] (const juce::Image& image)
+    {
+        // The newest columns, left of the Change view's curve.
+        int amber = 0;
+        for (int x = 760; x < 930; x += 5)
+            if (const auto c = image.getPixelAt (x, 330);
+                c.getRed() > c.getGreen() + 30 && c.getGreen() > c.getBlue())
+                ++amber;
+        return amber;
+    };
+    auto change = cut;
+    change.addArray ({"--view", "change"});
+    EXPECT_GT (amberInBandTwo (render (change)), 25);
+    EXPECT_EQ (amberInBandTwo (render (cut)), 0);
+}
+
 TEST_F (RenderSnapshot, RejectsBadWindowOptions)
 {
     for (const auto& bad : {juce::StringArray{"--size", "800x600"}, juce::StringArray{"--size", "1140"},
-                            juce::StringArray{"--view", "sideways"}, juce::StringArray{"--select", "6"},
-                            juce::StringArray{"--select", "0"}})
+                            juce::StringArray{"--view", "sideways"}, juce::StringArray{"--view", "Change"},
+                            juce::StringArray{"--select", "6"}, juce::StringArray{"--select", "0"}})
     {
         juce::StringArray args{"in.wav", "out.wav", "--snapshot", "w.png"};
         args.addArray (bad);

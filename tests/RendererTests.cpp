@@ -183,6 +183,29 @@ TEST_F (RenderAudio, ListeningToTheChangeWritesOutputMinusInput)
     EXPECT_GT (test::rmsDb (change, 2048, n), -40.0);
 }
 
+TEST_F (RenderAudio, ListeningToOneBandWritesWhatThatBandAloneDoes)
+{
+    const int n = 24000;
+    writeWav (file ("in.wav"), {test::makePinkNoise (n, 0.8f, 10)}, 48000.0, 32);
+    const auto in = readWav (file ("in.wav")).channels.at (0);
+    const juce::StringArray bands{"--set", "band2_gain=-20", "--set", "band4_gain=8"};
+
+    // Band 2 alone does what a render with band 2 alone gives; band 5 (0 dB) does nothing.
+    auto args = bands;
+    args.addArray ({"--listen-to-band", "2"});
+    const auto bandTwo = renderToWav ("in.wav", args).channels.at (0);
+    const auto onlyBandTwo = renderToWav ("in.wav", {"--set", "band2_gain=-20"}).channels.at (0);
+    args = bands;
+    args.addArray ({"--listen-to-band=5"});
+    const auto bandFive = renderToWav ("in.wav", args).channels.at (0);
+    for (int i = 4096; i < n; ++i)
+    {
+        ASSERT_NEAR (bandTwo[(size_t)i], onlyBandTwo[(size_t)i] - in[(size_t)i], 1e-6f) << i;
+        ASSERT_EQ (bandFive[(size_t)i], 0.0f) << i;
+    }
+    EXPECT_GT (test::rmsDb (bandTwo, 4096, n), -40.0);
+}
+
 TEST_F (RenderAudio, BlockSizeDoesNotChangeTheOutput)
 {
     const int n = 12000;
@@ -241,6 +264,56 @@ TEST_F (RenderAudio, SpectraFileHasOneRowPerAnalysisFrame)
                 << "row " << row << " column " << i << ": " << cells[i];
         }
     }
+}
+
+TEST_F (RenderAudio, GainChangesFileShowsEachFramesChangeBesideTheSpectra)
+{
+    const int n = 24000;
+    writeWav (file ("in.wav"), {test::makePinkNoise (n, 0.6f, 11)}, 48000.0, 32);
+    renderToWav ("in.wav", {"--set", "band3_gain=-12", "--set", "band5_gain=6", "--spectra",
+                            path ("spectra.csv"), "--gain-changes", path ("changes.csv")});
+
+    juce::StringArray spectra, changes;
+    spectra.addLines (file ("spectra.csv").loadFileAsString());
+    changes.addLines (file ("changes.csv").loadFileAsString());
+    spectra.removeEmptyStrings();
+    changes.removeEmptyStrings();
+    ASSERT_EQ (changes.size(), spectra.size()); // the same frames
+    ASSERT_EQ (changes.size(), 1 + n / hopSize + 1);
+
+    const auto header = juce::StringArray::fromTokens (changes[0], ",", {});
+    ASSERT_EQ (header.size(), 1 + numBands + numDisplayBins);
+    EXPECT_EQ (header.joinIntoString (",").upToFirstOccurrenceOf (",change_0", true, false),
+               "frame,band1,band2,band3,band4,band5,change_0");
+    EXPECT_EQ (header[header.size() - 1], "change_" + juce::String (numDisplayBins - 1));
+
+    // Row by row, where neither view is clipped, the change is the after level less the before.
+    int compared = 0;
+    for (int row = 1; row < changes.size(); ++row)
+    {
+        const auto cells = juce::StringArray::fromTokens (changes[row], ",", {});
+        const auto levels = juce::StringArray::fromTokens (spectra[row], ",", {});
+        ASSERT_EQ (cells.size(), header.size()) << "row " << row;
+        ASSERT_EQ (cells[0], juce::String (row - 1));
+        EXPECT_EQ (cells[1].getDoubleValue(), 0.0) << "row " << row; // band 1 stays at 0 dB
+        for (int i = 1; i < numDisplayBins; ++i)
+        {
+            const double before = levels[1 + i].getDoubleValue();
+            const double after = levels[1 + numDisplayBins + i].getDoubleValue();
+            if (before > 0.01 && before < 0.99 && after > 0.01 && after < 0.99)
+            {
+                ASSERT_NEAR (cells[1 + numBands + i].getDoubleValue(), 100.0 * (after - before), 2e-3)
+                    << "row " << row << " bin " << i;
+                ++compared;
+            }
+        }
+        if (row > 20 && row < changes.size() - 8) // settled, and still within the input
+        {
+            EXPECT_NEAR (cells[3].getDoubleValue(), -12.0, 0.1) << "row " << row;
+            EXPECT_NEAR (cells[5].getDoubleValue(), 6.0, 0.1) << "row " << row;
+        }
+    }
+    EXPECT_GT (compared, 20000);
 }
 
 TEST_F (RenderState, SavedStateReloadsExactlyAndRendersLikeTheSettings)
@@ -344,6 +417,10 @@ TEST_F (RenderErrors, CommandLineMistakesAreRejectedWithAClearMessage)
         {{}, "missing the input"},
         {{"in.wav", "out.wav", "extra.wav"}, "too many"},
         {{"in.wav", "out.wav", "--gain", "3"}, "unknown option"},
+        {{"in.wav", "out.wav", "--listen-to-band", "6"}, "--listen-to-band expects"},
+        {{"in.wav", "out.wav", "--listen-to-band", "0"}, "--listen-to-band expects"},
+        {{"in.wav", "out.wav", "--listen-to-band=2", "--listen-to-change"}, "give one"},
+        {{"--save-state", "s.xml", "--gain-changes", "c.csv"}, "--gain-changes needs an input"},
     };
     for (const auto& [args, expected] : cases)
     {

@@ -16,6 +16,7 @@ const auto white = juce::Colours::white;
 
 constexpr float gridFrequencies[] = {120.0f, 500.0f, 1000.0f, 5000.0f, 10000.0f};
 constexpr float scaleLevels[] = {0.0f, -20.0f, -40.0f, -60.0f, -80.0f};
+constexpr float changeScaleDb[] = {24.0f, 12.0f, 0.0f, -12.0f, -24.0f};
 
 // A line across the plot as rows of even coverage, for an unscaled screen. JUCE's path filling
 // paints the first pixel of every clipped run its own way, so a line drawn as a path differs
@@ -35,6 +36,22 @@ void fillHorizontalLine (juce::Graphics& g, juce::Rectangle<int> plot, float y, 
         g.fillRect (plot.getX(), row, plot.getWidth(), 1);
     }
 }
+
+// The newest change as a curve along the plot's right edge: 0 dB on a line 40 px inside it,
+// cuts to the left and boosts to the right, 36 px for the view's full range.
+struct ChangeCurveGeometry
+{
+    float zeroX = 0.0f, pixelsPerDb = 0.0f;
+    juce::Rectangle<int> area; // all the curve can cover
+
+    explicit ChangeCurveGeometry (juce::Rectangle<int> plot)
+    {
+        constexpr float reach = 36.0f;
+        zeroX = (float)plot.getRight() - 40.0f;
+        pixelsPerDb = reach / changeViewRangeDb;
+        area = plot.withLeft ((int)std::floor (zeroX - reach) - 3);
+    }
+};
 
 // The grid line's text at a frequency; its top is the line's row.
 juce::Rectangle<int> gridTextArea (const DisplayLayout& layout, float frequency)
@@ -88,6 +105,9 @@ BandOverlay::BandOverlay()
     dbTitle = "dB";
     afterViewTitle = "View: After Gain";
     beforeViewTitle = "View: Before Gain";
+    changeViewTitle = "View: Change";
+    for (size_t i = 0; i < std::size (changeScaleDb); ++i)
+        changeScaleTexts[i] = (changeScaleDb[i] > 0.0f ? "+" : "") + juce::String (changeScaleDb[i], 0);
     hzSuffix = " Hz";
 }
 
@@ -101,6 +121,13 @@ void BandOverlay::setLayout (const DisplayLayout& layout)
     legendGradient.addColour (0.52, spectrumColour (0.48f));
     legendGradient.addColour (0.70, spectrumColour (0.30f));
     legendGradient.addColour (0.86, spectrumColour (0.14f));
+
+    changeLegendGradient =
+        juce::ColourGradient (changeColour (changeViewRangeDb), legend.getX(), legend.getY(),
+                              changeColour (-changeViewRangeDb), legend.getX(), legend.getBottom(), false);
+    for (const float proportion : {0.125f, 0.25f, 0.375f, 0.5f, 0.625f, 0.75f, 0.875f})
+        changeLegendGradient.addColour (proportion,
+                                        changeColour ((1.0f - 2.0f * proportion) * changeViewRangeDb));
 }
 
 std::array<BandStripe, numBands> BandOverlay::getStripes (const DisplayBands& bands,
@@ -119,7 +146,8 @@ std::array<BandStripe, numBands> BandOverlay::getStripes (const DisplayBands& ba
 }
 
 juce::RectangleList<int> BandOverlay::getAreasThatDoNotScroll (const DisplayLayout& layout,
-                                                               const DisplayBands& bands, int selectedBand)
+                                                               const DisplayBands& bands, int selectedBand,
+                                                               bool changeView)
 {
     // The frame's sides, and the texts with a margin for their antialiased edges; everything
     // else over the plot is the same in every column.
@@ -132,12 +160,14 @@ juce::RectangleList<int> BandOverlay::getAreasThatDoNotScroll (const DisplayLayo
     const auto labels = labelAreas (layout, bands.getGeometry (selectedBand, layout));
     for (const auto& area : {labels.upper, labels.title, labels.lower})
         areas.add (area.expanded (2));
+    if (changeView)
+        areas.add (ChangeCurveGeometry (plot).area);
     areas.clipTo (plot);
     return areas;
 }
 
 void BandOverlay::paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands,
-                         int selectedBand, bool showAfterGain, bool stripesDrawn)
+                         int selectedBand, HistoryView view, bool stripesDrawn)
 {
     Geometries geometries;
     for (int b = 0; b < numBands; ++b)
@@ -150,9 +180,12 @@ void BandOverlay::paint (juce::Graphics& g, const DisplayLayout& layout, const D
     drawGrid (g, layout);
     drawFrequencyLines (g, layout, geometries, stripesDrawn ? nullptr : &stripes, selectedBand);
     drawFrequencyLabels (g, layout, geometries[(size_t)selectedBand], selectedBand);
-    drawLegend (g, layout, geometries, selectedBand);
+    if (view == HistoryView::change)
+        drawChangeLegend (g, layout);
+    else
+        drawLegend (g, layout, geometries, selectedBand);
     drawLevelBox (g, layout, geometries, selectedBand);
-    drawTitles (g, layout, showAfterGain);
+    drawTitles (g, layout, view);
 }
 
 void BandOverlay::drawGrid (juce::Graphics& g, const DisplayLayout& layout) const
@@ -248,6 +281,57 @@ void BandOverlay::drawLegend (juce::Graphics& g, const DisplayLayout& layout, co
     }
 }
 
+// The Change view's colour scale, +24 dB at the top and -24 dB at the bottom, with its marks.
+void BandOverlay::drawChangeLegend (juce::Graphics& g, const DisplayLayout& layout) const
+{
+    const auto legend = layout.legend;
+    g.setGradientFill (changeLegendGradient);
+    g.fillRoundedRectangle (legend.toFloat(), 4.0f);
+    g.setColour (white.withAlpha (0.45f));
+    g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
+
+    g.setFont (smallFont);
+    for (size_t i = 0; i < std::size (changeScaleDb); ++i)
+    {
+        const float proportion = 0.5f - 0.5f * changeScaleDb[i] / changeViewRangeDb;
+        const int y =
+            roundToIntAwayFromZero ((float)legend.getY() + proportion * (float)(legend.getHeight() - 1));
+        g.setColour (white.withAlpha (0.18f));
+        g.drawHorizontalLine (y, (float)legend.getX(), (float)(legend.getX() + 30));
+        g.setColour (white.withAlpha (0.68f));
+        g.drawText (changeScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right,
+                    false);
+    }
+}
+
+void BandOverlay::drawChangeCurve (juce::Graphics& g, const DisplayLayout& layout,
+                                   const SpectrumHistory& history)
+{
+    const auto plot = layout.plot;
+    const ChangeCurveGeometry curve (plot);
+    g.setColour (white.withAlpha (0.25f));
+    g.drawVerticalLine (roundToIntAwayFromZero (curve.zeroX), (float)plot.getY(), (float)plot.getBottom());
+
+    changeCurve.clear();
+    for (int row = 0; row < plot.getHeight(); ++row)
+    {
+        const float db =
+            clampValue (history.getNewestChangeAtRow (row), -changeViewRangeDb, changeViewRangeDb);
+        const juce::Point<float> point (curve.zeroX + db * curve.pixelsPerDb,
+                                        (float)(plot.getY() + row) + 0.5f);
+        if (row == 0)
+            changeCurve.startNewSubPath (point);
+        else
+            changeCurve.lineTo (point);
+    }
+    // Bevelled, so that a sharp turn stays near its points; inside the plot, where it is
+    // painted again with every column.
+    const juce::Graphics::ScopedSaveState saved (g);
+    g.reduceClipRegion (plot);
+    g.setColour (white.withAlpha (0.9f));
+    g.strokePath (changeCurve, juce::PathStrokeType (1.5f, juce::PathStrokeType::beveled));
+}
+
 // The bands' level ranges as bars, and the selected band's values next to its edges.
 void BandOverlay::drawLevelBox (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
                                 int selectedBand)
@@ -296,7 +380,7 @@ void BandOverlay::drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area,
 }
 
 // In the badge font that drawValueBadge left set.
-void BandOverlay::drawTitles (juce::Graphics& g, const DisplayLayout& layout, bool showAfterGain) const
+void BandOverlay::drawTitles (juce::Graphics& g, const DisplayLayout& layout, HistoryView view) const
 {
     const auto plot = layout.plot;
     const auto legend = layout.legend;
@@ -307,8 +391,10 @@ void BandOverlay::drawTitles (juce::Graphics& g, const DisplayLayout& layout, bo
     g.drawText (levelTitle, legend.getX() - 4, titleY, 70, 16, juce::Justification::left, false);
     g.drawText (dbTitle, legend.getX() - 36, titleY, 34, 16, juce::Justification::right, false);
     g.setColour (white.withAlpha (0.85f));
-    g.drawText (showAfterGain ? afterViewTitle : beforeViewTitle, plot.getRight() - 170, titleY, 170, 16,
-                juce::Justification::right, false);
+    const auto& viewTitle = view == HistoryView::change  ? changeViewTitle
+                            : view == HistoryView::after ? afterViewTitle
+                                                         : beforeViewTitle;
+    g.drawText (viewTitle, plot.getRight() - 170, titleY, 170, 16, juce::Justification::right, false);
 }
 
 } // namespace varnelle::editor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/DisplayBands.h"
+#include "editor/SpectrumHistory.h"
 
 #include <juce_graphics/juce_graphics.h>
 
@@ -11,8 +12,9 @@ namespace varnelle::editor
 
 /** Everything the display draws over and beside the spectrogram: the plot frame and frequency
     grid, the bands' stripes and frequency lines, the selected band's labels, the level legend
-    with its scale and level lines, the level box with its bars and the selected band's badges,
-    and the titles.
+    with its scale and level lines (in the Change view the change scale in dB, and the newest
+    change as a curve), the level box with its bars and the selected band's badges, and the
+    titles.
 
     Its fonts and fixed texts are made once and changing numbers formatted only when they change,
     so that a repaint allocates nothing of its own. Owned by the display; message thread only. */
@@ -32,12 +34,17 @@ public:
         sides and the texts), which a picture moved sideways under the overlay must have painted
         again; elsewhere the overlay is the same all along each row. */
     static juce::RectangleList<int> getAreasThatDoNotScroll (const DisplayLayout& layout,
-                                                             const DisplayBands& bands, int selectedBand);
+                                                             const DisplayBands& bands, int selectedBand,
+                                                             bool changeView);
 
     /** Draws over a plot that already shows the history; fills the stripes too unless the
         history was drawn with their tint. */
     void paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands, int selectedBand,
-                bool showAfterGain, bool stripesDrawn);
+                HistoryView view, bool stripesDrawn);
+
+    /** The Change view's curve of the newest column's change along the plot's right edge, with
+        its 0 dB line. */
+    void drawChangeCurve (juce::Graphics& g, const DisplayLayout& layout, const SpectrumHistory& history);
 
 private:
     using Geometries = std::array<BandGeometry, numBands>;
@@ -62,13 +69,15 @@ private:
     void drawLevelBox (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
                        int selectedBand);
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
-    void drawTitles (juce::Graphics& g, const DisplayLayout& layout, bool showAfterGain) const;
+    void drawChangeLegend (juce::Graphics& g, const DisplayLayout& layout) const;
+    void drawTitles (juce::Graphics& g, const DisplayLayout& layout, HistoryView view) const;
 
     juce::Font smallFont, labelFont, badgeFont;
-    juce::ColourGradient legendGradient;
-    std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts;
+    juce::ColourGradient legendGradient, changeLegendGradient;
+    juce::Path changeCurve; // kept, so that its storage is reused
+    std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts, changeScaleTexts;
     std::array<juce::String, numBands> bandTitles;
-    juce::String freqTitle, levelTitle, dbTitle, afterViewTitle, beforeViewTitle, hzSuffix;
+    juce::String freqTitle, levelTitle, dbTitle, afterViewTitle, beforeViewTitle, changeViewTitle, hzSuffix;
     CachedNumberText upperFrequencyText, lowerFrequencyText, lowerLevelText, upperLevelText;
 };
 

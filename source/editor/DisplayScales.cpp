@@ -89,6 +89,21 @@ juce::Colour spectrumColour (float value)
     return juce::Colour (colours[k - 1]).interpolatedWith (juce::Colour (colours[k]), proportion);
 }
 
+juce::Colour changeColour (float changeDb)
+{
+    // Through a darker step of each colour, so that a change of a few dB already shows.
+    static const juce::Colour none (0xff0b1220);
+    static const juce::Colour cutMid (0xff7a4a16), cutEnd (0xfff2a33a);
+    static const juce::Colour boostMid (0xff1f6a45), boostEnd (0xff5fd38d);
+    // The square root gives the common changes of a few dB a good part of the scale.
+    const float t =
+        changeDb == changeDb ? std::sqrt (std::min (std::abs (changeDb) / changeViewRangeDb, 1.0f)) : 0.0f;
+    const bool cut = changeDb < 0.0f;
+    const auto& mid = cut ? cutMid : boostMid;
+    const auto& end = cut ? cutEnd : boostEnd;
+    return t < 0.5f ? none.interpolatedWith (mid, 2.0f * t) : mid.interpolatedWith (end, 2.0f * t - 1.0f);
+}
+
 int roundToIntAwayFromZero (float v)
 {
     return (int)std::roundf (v);

@@ -52,6 +52,12 @@ struct DisplayLayout
 /** The colour map for a display value 0..1 (values outside and NaN are limited). */
 juce::Colour spectrumColour (float value);
 
+/** The Change view's colour map for a gain change in dB: dark at 0 dB, towards amber for cuts
+    and green for boosts, reaching the end colours at -24 and +24 dB and staying there beyond
+    (NaN reads as 0 dB). */
+juce::Colour changeColour (float changeDb);
+constexpr float changeViewRangeDb = 24.0f;
+
 /** lo when v is below lo, otherwise the smaller of v and hi: the display's one limiting rule. */
 template <typename T>
 T clampValue (T v, T lo, T hi)

@@ -107,7 +107,7 @@ void HistoryStretcher::draw (juce::Graphics& g, const Source& source, juce::Rect
 HistoryStretcher::Key HistoryStretcher::makeKey (const Source& source, int n,
                                                  const std::array<BandStripe, numBands>& stripes)
 {
-    Key newKey{source.afterGain, source.history.getWidth() / 2, source.history.getHeight(), n, {}};
+    Key newKey{source.view, source.history.getWidth() / 2, source.history.getHeight(), n, {}};
     for (size_t b = 0; b < stripes.size(); ++b)
         newKey.stripes[b] = {(std::uint32_t)stripes[b].top, (std::uint32_t)stripes[b].height,
                              stripes[b].colour.getARGB()};

@@ -31,7 +31,7 @@ public:
         const juce::Image& history;
         int end = 0;
         std::int64_t columnsPushed = 0; // identifies the newest column across storage moves
-        bool afterGain = false;
+        int view = 0;                   // which history, as the caller counts them
     };
 
     /** Draws the newest `shownColumns` columns of `source` over `plot` (which has the shown
@@ -51,12 +51,12 @@ private:
     // What the kept picture shows; anything but new columns means drawing it all again.
     struct Key
     {
-        bool afterGain = false;
+        int view = 0;
         int width = 0, height = 0, columns = 0;
         std::array<std::array<std::uint32_t, 3>, numBands> stripes{}; // top, height, colour
         bool operator== (const Key& other) const noexcept
         {
-            return afterGain == other.afterGain && width == other.width && height == other.height &&
+            return view == other.view && width == other.width && height == other.height &&
                    columns == other.columns && stripes == other.stripes;
         }
     };

@@ -126,10 +126,35 @@ bool KeyboardKnob::keyPressed (const juce::KeyPress& key)
     const double target = steppedKnobValue (*this, *step);
     if (target != getValue())
     {
-        const ScopedDragNotification gesture (*this);
-        setValue (target, juce::sendNotificationSync);
+        noteSource (varnelle::EditHistory::Source::key);
+        {
+            const ScopedDragNotification gesture (*this);
+            setValue (target, juce::sendNotificationSync);
+        }
+        noteSource (varnelle::EditHistory::Source::other);
     }
     return true;
+}
+
+void KeyboardKnob::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    // Said only for the gesture the wheel may open here; a tick at the end of the travel opens none.
+    noteSource (varnelle::EditHistory::Source::wheel);
+    juce::Slider::mouseWheelMove (e, wheel);
+    noteSource (varnelle::EditHistory::Source::other);
+}
+
+void KeyboardKnob::mouseDown (const juce::MouseEvent& e)
+{
+    noteSource (varnelle::EditHistory::Source::drag);
+    juce::Slider::mouseDown (e);
+    noteSource (varnelle::EditHistory::Source::other);
+}
+
+void KeyboardKnob::noteSource (varnelle::EditHistory::Source source) noexcept
+{
+    if (editHistory != nullptr)
+        editHistory->noteNextSource (source);
 }
 
 std::unique_ptr<juce::AccessibilityHandler> KeyboardKnob::createAccessibilityHandler()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/EditHistory.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
@@ -50,8 +52,19 @@ class KeyboardKnob : public juce::Slider
 public:
     KeyboardKnob();
 
+    /** The history its edits go into, told whether each comes from the wheel, a key or a drag
+        (so that runs of wheel ticks or key presses make one undo step). */
+    void setEditHistory (varnelle::EditHistory* history) noexcept { editHistory = history; }
+
     bool keyPressed (const juce::KeyPress& key) override;
+    void mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel) override;
+    void mouseDown (const juce::MouseEvent& e) override;
     std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+
+private:
+    void noteSource (varnelle::EditHistory::Source source) noexcept;
+
+    varnelle::EditHistory* editHistory = nullptr;
 };
 
 /** A band's on/off button, presented to screen readers as the band's bypass switch ("on" while

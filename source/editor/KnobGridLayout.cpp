@@ -71,6 +71,8 @@ KnobGridLayout layOutKnobGrid (juce::Rectangle<int> area, int panelTop)
         }
 
         layout.bandButtons[(size_t)band] = {x + 4, panelTop + 2, juce::jmax (36, columnWidth - 8), 18};
+        const auto gainKnob = layout.knobs[(size_t)band][0];
+        layout.activityMeters[(size_t)band] = {rightX, gainKnob.getY() + 10, knobBoundsWidth, 24};
     }
 
     return layout;

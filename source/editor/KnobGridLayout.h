@@ -15,6 +15,7 @@ struct KnobGridLayout
     std::array<juce::Rectangle<int>, 5> rowLabels;
     std::array<std::array<juce::Rectangle<int>, 5>, 5> knobs; ///< [band][row]
     std::array<juce::Rectangle<int>, 5> bandButtons;
+    std::array<juce::Rectangle<int>, 5> activityMeters; ///< the free cell beside each Gain knob
 };
 
 /** The grid laid out in `area` (the panel right of its left column), the band buttons along the

@@ -292,7 +292,14 @@ juce::PopupMenu PresetMenu::buildPresetMenu() const
     menu.addSeparator();
     menu.addItem (undoItem, undoName.isEmpty() ? "Undo" : "Undo " + undoName, undoName.isNotEmpty(), false);
     menu.addItem (redoItem, redoName.isEmpty() ? "Redo" : "Redo " + redoName, redoName.isNotEmpty(), false);
-    menu.addItem (listenToChangeItem, "Listen to the Change", true, processor.isListeningToChange());
+    const int listenedBand = processor.getListeningBand();
+    menu.addItem (listenToChangeItem, "Listen to the Change", true,
+                  processor.isListeningToChange() && listenedBand < 0);
+    for (int band = 0; band < varnelle::numBands; ++band)
+        menu.addItem (listenToBandItem + band, "Listen to Band " + juce::String (band + 1) + "'s Change",
+                      true, listenedBand == band);
+    if (isShowingChange != nullptr && onChangeViewToggled != nullptr)
+        menu.addItem (changeViewItem, "View: Change", true, isShowingChange());
     return menu;
 }
 
@@ -345,12 +352,23 @@ void PresetMenu::handlePresetMenuResult (int itemId)
             break;
 
         case listenToChangeItem:
-            processor.setListeningToChange (!processor.isListeningToChange());
+            processor.switchListeningTo (-1);
             if (onListeningToChangeSwitched != nullptr)
                 onListeningToChangeSwitched();
             break;
 
+        case changeViewItem:
+            if (onChangeViewToggled != nullptr)
+                onChangeViewToggled();
+            break;
+
         default:
+            if (itemId >= listenToBandItem && itemId < listenToBandItem + varnelle::numBands)
+            {
+                processor.switchListeningTo (itemId - listenToBandItem);
+                if (onListeningToChangeSwitched != nullptr)
+                    onListeningToChangeSwitched();
+            }
             break; // 0: the menu was dismissed
     }
 }

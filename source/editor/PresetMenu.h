@@ -105,7 +105,9 @@ public:
         refreshListItem = 6,
         undoItem = 7,
         redoItem = 8,
-        listenToChangeItem = 9
+        listenToChangeItem = 9,
+        listenToBandItem = 10, // 10..14: "Listen to Band 1's Change" .. "Listen to Band 5's Change"
+        changeViewItem = 15    // "View: Change"
     };
 
     static constexpr int factoryItemId = 1;
@@ -153,7 +155,8 @@ public:
 
     /** The "..." menu; "Rename..." and "Delete" are enabled only while a user preset is
         selected. After the preset entries: "Undo <step>" and "Redo <step>" (disabled when there
-        is nothing to undo or redo) and "Listen to the Change", ticked while on. */
+        is nothing to undo or redo), "Listen to the Change" and "Listen to Band N's Change" for
+        the five bands, the one that is on ticked. */
     juce::PopupMenu buildPresetMenu() const;
 
     /** Carries out a menu choice (MenuItemId); 0 and unknown IDs do nothing. */
@@ -177,6 +180,11 @@ public:
 
     /** Called after the menu switched "Listen to the Change" (the window shows it). */
     std::function<void()> onListeningToChangeSwitched;
+
+    /** Whether the display shows the Change view (the entry's tick), and what "View: Change"
+        does; without them the entry is left out. */
+    std::function<bool()> isShowingChange;
+    std::function<void()> onChangeViewToggled;
 
     PresetManager& getManager() noexcept { return manager; }
 

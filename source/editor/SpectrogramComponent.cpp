@@ -38,6 +38,13 @@ void SpectrogramComponent::setTimeZoom (float newZoom)
 void SpectrogramComponent::setShowAfterGain (bool shouldShowAfter)
 {
     showAfterGain = shouldShowAfter;
+    showChange = false;
+    repaint();
+}
+
+void SpectrogramComponent::setShowChange (bool shouldShowChange)
+{
+    showChange = shouldShowChange;
     repaint();
 }
 
@@ -88,7 +95,7 @@ std::optional<SpectrogramComponent::ScrollPlan> SpectrogramComponent::planScroll
 {
     const auto layout = getLayout();
     const auto stripes = BandOverlay::getStripes (bands, layout, selectedBand);
-    const auto dx = history.pixelsToScroll (layout.plot, showAfterGain, timeZoom, stripes);
+    const auto dx = history.pixelsToScroll (layout.plot, getShownView(), timeZoom, stripes);
     // The frame's sides stay; what lies between them moves.
     const auto area = layout.plot.reduced (1, 0);
     if (!dx || *dx <= 0 || *dx >= area.getWidth())
@@ -96,7 +103,7 @@ std::optional<SpectrogramComponent::ScrollPlan> SpectrogramComponent::planScroll
 
     ScrollPlan plan{area, *dx, {}};
     // Each text painted again where it is, and where the move carried its old pixels.
-    for (const auto& still : BandOverlay::getAreasThatDoNotScroll (layout, bands, selectedBand))
+    for (const auto& still : BandOverlay::getAreasThatDoNotScroll (layout, bands, selectedBand, showChange))
     {
         plan.toRepaint.add (still);
         plan.toRepaint.add (still.translated (-*dx, 0));
@@ -116,15 +123,13 @@ bool SpectrogramComponent::pollForChanges()
         edgeElements.layout (layout);
     bool changed = bandsMovedAtLastPoll;
 
-    float before[numDisplayBins] = {};
-    float after[numDisplayBins] = {};
     screenShowsLastPainting = false;
-    if (processor.getLatestSpectra (before, after, lastSeenFrame))
+    if (processor.getLatestDisplayFrame (*frame, lastSeenFrame))
     {
         // Before the picture moves on: its pixels can only be moved on screen while the screen
         // shows the last painting.
         screenShowsLastPainting = history.hasImages() && windowscroll::paintWhatTheWindowOwes (*this);
-        history.pushColumns (before, after, processor.getSampleRate());
+        history.pushColumns (frame->before, frame->after, processor.getSampleRate(), frame->changeDb);
         // A silent input keeps scrolling in columns like the ones shown: no pixel changes.
         changed = changed || !history.newestColumnChangedNothing (timeZoom);
     }
@@ -145,7 +150,7 @@ void SpectrogramComponent::paint (juce::Graphics& g)
             g.excludeClipRegion (layout.plot);
             g.fillAll (backgroundColour);
         }
-        stripesDrawn = history.draw (g, layout.plot, showAfterGain, timeZoom,
+        stripesDrawn = history.draw (g, layout.plot, getShownView(), timeZoom,
                                      BandOverlay::getStripes (bands, layout, selectedBand));
     }
     else
@@ -155,7 +160,9 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.fillRect (layout.plot);
     }
 
-    overlay.paint (g, layout, bands, selectedBand, showAfterGain, stripesDrawn);
+    overlay.paint (g, layout, bands, selectedBand, getShownView(), stripesDrawn);
+    if (showChange && history.hasImages())
+        overlay.drawChangeCurve (g, layout, history);
 }
 
 void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
@@ -198,7 +205,12 @@ float SpectrogramComponent::getEdgeValue (BandEdge edge) const
 
 void SpectrogramComponent::setEdgeValue (BandEdge edge, float value)
 {
-    if (!edgeEditor.setEdgeValue (selectedBand, edge, value))
+    // The edges' keys and a screen reader's value; runs of key presses make one undo step.
+    auto& edits = processor.getEditHistory();
+    edits.noteNextSource (EditHistory::Source::key);
+    const bool moved = edgeEditor.setEdgeValue (selectedBand, edge, value);
+    edits.noteNextSource (EditHistory::Source::other); // a step against a limit opened none
+    if (!moved)
         return;
     edgeElements.valueChanged (edge);
     edgeElements.layout (getLayout());

@@ -10,6 +10,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace varnelle::editor
@@ -66,9 +67,21 @@ public:
     void setTimeZoom (float newZoom);
     float getTimeZoom() const noexcept { return timeZoom; }
 
-    /** Shows the after-gain history (true) or the before-gain one; repaints. */
+    /** Shows the after-gain history (true) or the before-gain one, leaving the Change view;
+        repaints. */
     void setShowAfterGain (bool shouldShowAfter);
     bool getShowAfterGain() const noexcept { return showAfterGain; }
+
+    /** Shows the history of the bands' gain change in place of the spectrum (false: back to the
+        spectrum view that was shown); repaints. */
+    void setShowChange (bool shouldShowChange);
+    bool getShowChange() const noexcept { return showChange; }
+
+    /** The history the plot shows. */
+    HistoryView getShownView() const noexcept
+    {
+        return showChange ? HistoryView::change : showAfterGain ? HistoryView::after : HistoryView::before;
+    }
 
     /** The highlighted band, limited to 0..4; repaints. */
     void setSelectedBand (int bandIndex);
@@ -110,7 +123,9 @@ private:
     bool bandsMovedAtLastPoll = false;
     float timeZoom = 1.0f;
     bool showAfterGain = false;
+    bool showChange = false;
     int selectedBand = 0;
+    std::unique_ptr<DisplayFrame> frame = std::make_unique<DisplayFrame>(); // the poll's, 12 KB
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SpectrogramComponent)
 };

@@ -18,8 +18,9 @@ void SpectrumHistory::setSize (int width, int height)
     if (width <= 0 || height <= 0)
         return;
 
-    for (auto* image : {&beforeImage, &afterImage})
+    for (auto& history : images)
     {
+        auto* image = &history;
         if (image->isValid() && image->getWidth() == 2 * width && image->getHeight() == height)
             continue;
 
@@ -33,42 +34,56 @@ void SpectrumHistory::setSize (int width, int height)
     }
 }
 
-juce::Image SpectrumHistory::getImage (bool afterGain) const
+juce::Image SpectrumHistory::getImage (HistoryView view) const
 {
-    const auto& image = afterGain ? afterImage : beforeImage;
+    const auto& image = images[(size_t)view];
     if (!image.isValid())
         return {};
     const int width = image.getWidth() / 2;
     return image.getClippedImage ({historyEnd - width, 0, width, image.getHeight()});
 }
 
-void SpectrumHistory::pushColumns (const float* before, const float* after, double sampleRate)
+void SpectrumHistory::pushColumns (const float* before, const float* after, double sampleRate,
+                                   const float* changeDb)
 {
-    if (!beforeImage.isValid() || !afterImage.isValid() || before == nullptr || after == nullptr)
+    if (!hasImages() || before == nullptr || after == nullptr)
         return;
-    const int width = beforeImage.getWidth() / 2;
+    static const std::array<float, numDisplayBins> noChange{};
+    const float* change = changeDb != nullptr ? changeDb : noChange.data();
+
+    const int width = images[0].getWidth() / 2;
     if (historyEnd >= 2 * width)
     {
-        for (auto* image : {&beforeImage, &afterImage})
-            image->moveImageSection (0, 0, width, 0, width, image->getHeight());
+        for (auto& image : images)
+            image.moveImageSection (0, 0, width, 0, width, image.getHeight());
         historyEnd = width;
     }
-    writeColumn (beforeImage, historyEnd, before, sampleRate);
-    writeColumn (afterImage, historyEnd, after, sampleRate);
+    writeColumn (images[(size_t)HistoryView::before], historyEnd, before, sampleRate, spectrumColour);
+    writeColumn (images[(size_t)HistoryView::after], historyEnd, after, sampleRate, spectrumColour);
+    writeColumn (images[(size_t)HistoryView::change], historyEnd, change, sampleRate, changeColour);
     ++historyEnd;
     ++columnsPushed;
 
     const auto bytes = sizeof (float) * (size_t)numDisplayBins;
     const bool alike = repeatedColumns > 0 && std::memcmp (before, newestBefore.data(), bytes) == 0 &&
-                       std::memcmp (after, newestAfter.data(), bytes) == 0;
+                       std::memcmp (after, newestAfter.data(), bytes) == 0 &&
+                       std::memcmp (change, newestChange.data(), bytes) == 0;
     repeatedColumns = alike ? repeatedColumns + 1 : 1;
     std::memcpy (newestBefore.data(), before, bytes);
     std::memcpy (newestAfter.data(), after, bytes);
+    std::memcpy (newestChange.data(), change, bytes);
+}
+
+float SpectrumHistory::getNewestChangeAtRow (int row) const noexcept
+{
+    if (row < 0 || row >= (int)rowBins.size())
+        return 0.0f;
+    return newestChange[(size_t)rowBins[(size_t)row]];
 }
 
 int SpectrumHistory::shownColumns (float timeZoom) const noexcept
 {
-    const int w = beforeImage.getWidth() / 2;
+    const int w = images[0].getWidth() / 2;
     return clampValue (roundToIntAwayFromZero ((float)w / timeZoom), 1, std::max (w, 1));
 }
 
@@ -78,7 +93,8 @@ bool SpectrumHistory::newestColumnChangedNothing (float timeZoom) const noexcept
     return hasImages() && repeatedColumns >= (std::int64_t)shownColumns (timeZoom) + 2;
 }
 
-void SpectrumHistory::writeColumn (juce::Image& image, int x, const float* values, double sampleRate)
+void SpectrumHistory::writeColumn (juce::Image& image, int x, const float* values, double sampleRate,
+                                   juce::Colour (*colourOf) (float))
 {
     const int height = image.getHeight();
 
@@ -100,13 +116,13 @@ void SpectrumHistory::writeColumn (juce::Image& image, int x, const float* value
 
     const juce::Image::BitmapData column (image, x, 0, 1, height, juce::Image::BitmapData::writeOnly);
     for (int y = 0; y < height; ++y)
-        column.setPixelColour (0, y, spectrumColour (values[rowBins[(size_t)y]]));
+        column.setPixelColour (0, y, colourOf (values[rowBins[(size_t)y]]));
 }
 
-bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, HistoryView view, float timeZoom,
                             const std::array<BandStripe, numBands>& stripes)
 {
-    const auto& history = afterGain ? afterImage : beforeImage;
+    const auto& history = images[(size_t)view];
     if (!history.isValid())
         return false;
 
@@ -124,18 +140,19 @@ bool SpectrumHistory::draw (juce::Graphics& g, juce::Rectangle<int> plot, bool a
         return false;
     }
 
-    stretcher.draw (g, {history, historyEnd, columnsPushed, afterGain}, plot, n, stripes);
+    stretcher.draw (g, {history, historyEnd, columnsPushed, (int)view}, plot, n, stripes);
     return true;
 }
 
-std::optional<int> SpectrumHistory::pixelsToScroll (juce::Rectangle<int> plot, bool afterGain, float timeZoom,
+std::optional<int> SpectrumHistory::pixelsToScroll (juce::Rectangle<int> plot, HistoryView view,
+                                                    float timeZoom,
                                                     const std::array<BandStripe, numBands>& stripes) const
 {
-    const auto& history = afterGain ? afterImage : beforeImage;
+    const auto& history = images[(size_t)view];
     if (!lastDrawStretched || !history.isValid() || history.getWidth() != 2 * plot.getWidth() ||
         history.getHeight() != plot.getHeight())
         return std::nullopt;
-    return stretcher.pixelsToScroll ({history, historyEnd, columnsPushed, afterGain}, shownColumns (timeZoom),
+    return stretcher.pixelsToScroll ({history, historyEnd, columnsPushed, (int)view}, shownColumns (timeZoom),
                                      stripes);
 }
 

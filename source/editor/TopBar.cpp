@@ -66,14 +66,17 @@ void TopBar::paint (juce::Graphics& g, int windowWidth) const
         drawUpdateDot (g, bannerBounds);
 
     // Nobody should mix with the difference left on by mistake.
-    if (processor.isListeningToChange())
+    const int band = processor.getListeningBand();
+    if (band >= 0 || processor.isListeningToChange())
     {
-        const auto indicator = getListeningIndicatorBounds().toFloat();
+        const auto indicator = getIndicatorBounds (band >= 0).toFloat();
         g.setColour (juce::Colour (0xfff2a33a));
         g.fillRoundedRectangle (indicator, 4.0f);
         g.setColour (juce::Colour (0xff1a1206));
         g.setFont (makeFont (12.0f, true));
-        g.drawText ("Listening to the Change", indicator, juce::Justification::centred, true);
+        g.drawText (band >= 0 ? "Listening to Band " + juce::String (band + 1) + "'s Change"
+                              : juce::String ("Listening to the Change"),
+                    indicator, juce::Justification::centred, true);
     }
 }
 
@@ -93,7 +96,13 @@ void TopBar::startUpdateCheck (const juce::String& makerSiteUrl)
 
 juce::Rectangle<int> TopBar::getListeningIndicatorBounds() const
 {
-    const int width = juce::jmin (150, juce::jmax (0, bannerBounds.getWidth() - 24));
+    return getIndicatorBounds (true);
+}
+
+// A band's name takes a wider pill; both end where the banner's area does.
+juce::Rectangle<int> TopBar::getIndicatorBounds (bool namesABand) const
+{
+    const int width = juce::jmin (namesABand ? 200 : 150, juce::jmax (0, bannerBounds.getWidth() - 24));
     return {bannerBounds.getRight() - 24 - width, bannerBounds.getCentreY() - 10, width, 20};
 }
 

@@ -42,8 +42,10 @@ public:
     void startUpdateCheck (const juce::String& makerSiteUrl = getMakerSiteUrl());
 
     /** Inside the banner's area, at its right end and left of where the dot may show, so that
-        nothing moves when it appears. */
+        nothing moves when it appears: the area the indicator may take (naming a band, it is
+        wider than for the change of all bands). */
     juce::Rectangle<int> getListeningIndicatorBounds() const;
+    juce::Rectangle<int> getIndicatorBounds (bool namesABand) const;
 
     juce::Rectangle<int> getBannerBounds() const noexcept { return bannerBounds; }
     BannerClickTarget& getBannerClickTarget() noexcept { return bannerClickTarget; }

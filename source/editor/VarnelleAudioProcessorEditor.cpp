@@ -56,8 +56,13 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
     onWidthChanged = [display] (float zoom) { display->setTimeZoom (juce::jlimit (4.0f, 20.0f, zoom)); };
     onViewChanged = [display] (bool showAfter) { display->setShowAfterGain (showAfter); };
     onSelectedBandChanged = [display] (int band) { display->setSelectedBand (juce::jlimit (0, 4, band)); };
+    onChangeViewChanged = [display] (bool showChange) { display->setShowChange (showChange); };
     addAndMakeVisible (*spectrogram);
 
+    for (auto* knobs : {gainSliders, attackSliders, releaseSliders, upperKneeSliders, lowerKneeSliders})
+        for (int band = 0; band < 5; ++band)
+            knobs[band].setEditHistory (&processorRef.getEditHistory());
+    lookaheadSlider.setEditHistory (&processorRef.getEditHistory());
     configureWidthDial();
     configureLookaheadKnob();
     configureRowLabels();
@@ -89,6 +94,8 @@ VarnelleAudioProcessorEditor::VarnelleAudioProcessorEditor (VarnelleAudioProcess
         topBar.startUpdateCheck();
 
     topBar.getPresetMenu().onListeningToChangeSwitched = [this] { repaint (getListeningIndicatorBounds()); };
+    topBar.getPresetMenu().isShowingChange = [display] { return display->getShowChange(); };
+    topBar.getPresetMenu().onChangeViewToggled = [this] { toggleChangeView(); };
     // The window takes the keys its controls leave: undo, redo and delta listening.
     setWantsKeyboardFocus (true);
 
@@ -386,16 +393,35 @@ bool VarnelleAudioProcessorEditor::keyPressed (const juce::KeyPress& key)
         return false;
     }
 
-    if (letter == 'D' && !modifiers.isAnyModifierKeyDown())
+    if (letter == 'D' && !modifiers.isCommandDown() && !modifiers.isAltDown() && !modifiers.isCtrlDown())
     {
-        setListeningToChange (!processorRef.isListeningToChange());
+        // D: the change of all bands; Shift+D: the selected band's alone.
+        processorRef.switchListeningTo (modifiers.isShiftDown() ? selectedBand : -1);
+        repaint (getListeningIndicatorBounds());
+        return true;
+    }
+    if (letter == 'C' && !modifiers.isAnyModifierKeyDown())
+    {
+        toggleChangeView();
         return true;
     }
     return false;
 }
 
+void VarnelleAudioProcessorEditor::showChangeView (bool shouldShow)
+{
+    if (onChangeViewChanged)
+        onChangeViewChanged (shouldShow);
+}
+
+void VarnelleAudioProcessorEditor::toggleChangeView()
+{
+    showChangeView (!spectrogram->getShowChange());
+}
+
 void VarnelleAudioProcessorEditor::setListeningToChange (bool shouldListen)
 {
+    processorRef.setListeningToBand (-1);
     processorRef.setListeningToChange (shouldListen);
     repaint (getListeningIndicatorBounds());
 }
@@ -500,5 +526,6 @@ void VarnelleAudioProcessorEditor::resized()
 
         if (auto* button = bandButtons[band].get())
             button->setBounds (grid.bandButtons[(size_t)band]);
+        activityMeters.getMeter (band).setBounds (grid.activityMeters[(size_t)band]);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/ActivityMeters.h"
 #include "editor/EditorBackground.h"
 #include "editor/KeyboardControls.h"
 #include "editor/TopBar.h"
@@ -46,6 +47,8 @@ public:
     /** Where the top bar shows that "Listen to the Change" is on (inside the banner's area, at
         its right end, so that nothing moves). */
     juce::Rectangle<int> getListeningIndicatorBounds() const { return topBar.getListeningIndicatorBounds(); }
+    /** The meters of how much each band changes, in the band cards. */
+    varnelle::editor::ActivityMeters& getActivityMeters() noexcept { return activityMeters; }
 
     /** Highlights band `bandIndex` (clamped to 0..4) and lets the display edit its edges. */
     void selectBand (int bandIndex);
@@ -75,6 +78,9 @@ public:
     juce::Slider& getLookaheadSlider() noexcept { return lookaheadSlider; }
     juce::TextButton& getBeforeButton() noexcept { return topBar.getBeforeButton(); }
     juce::TextButton& getAfterButton() noexcept { return topBar.getAfterButton(); }
+    /** Shows the display's Change view, or leaves it for the spectrum view shown before; the C
+        key and the menu's "View: Change" switch it. */
+    void showChangeView (bool shouldShow);
     juce::ComboBox& getPresetBox() noexcept { return topBar.getPresetBox(); }
     juce::TextButton& getPresetMenuButton() noexcept { return topBar.getPresetMenuButton(); }
     varnelle::editor::PresetMenu& getPresetMenu() noexcept { return topBar.getPresetMenu(); }
@@ -104,6 +110,7 @@ private:
     varnelle::editor::BandCards getBandCards() const;
 
     std::array<juce::Slider*, 5> knobsOf (int bandIndex);
+    void toggleChangeView();
 
     int separatorY = 0;
 
@@ -112,6 +119,7 @@ private:
     std::function<void (float)> onWidthChanged;
     std::function<void (bool)> onViewChanged;
     std::function<void (int)> onSelectedBandChanged;
+    std::function<void (bool)> onChangeViewChanged; // the Change view on (true) or off
 
     using KeyboardKnob = varnelle::editor::KeyboardKnob;
     KeyboardKnob gainSliders[5];
@@ -140,6 +148,7 @@ private:
     bool focusOutlineShown = false; // focus that came by Tab or a screen reader, not a click
 
     varnelle::editor::EditorBackground background;
+    varnelle::editor::ActivityMeters activityMeters{processorRef, *this};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessorEditor)
 };

@@ -253,7 +253,8 @@ BinRange widenRange (BinRange& range, const BandConstants& c, BinRange support) 
 VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int spectrumBins,
                                              const float* levelDb, BandGainMemory& bandGains,
                                              const BandSettings& settings, double sampleRate,
-                                             FrequencyWeightCache* cache, BandGainRanges* ranges) noexcept
+                                             FrequencyWeightCache* cache, BandGainRanges* ranges,
+                                             float* appliedGains) noexcept
 {
     BinRange uncachedSupport;
     alignas (64) float binHz[numBins];
@@ -317,6 +318,8 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
     float* gain = product; // limited in place
     for (int i = 0; i < numBins; ++i)
         gain[i] = branchfree::clampTo (product[i], minGain, maxGain);
+    if (appliedGains != nullptr)
+        std::copy (gain, gain + numDisplayBins, appliedGains);
 
     scaleBins (spectrum, gain, numBins);
     if (spectrumBins >= fftSize)
@@ -333,9 +336,11 @@ VARNELLE_KERNEL_INLINE void bandGainsKernel (std::complex<float>* spectrum, int 
 VARNELLE_AVX2_KERNEL void bandGainsKernelAvx2 (std::complex<float>* spectrum, int spectrumBins,
                                                const float* levelDb, BandGainMemory& bandGains,
                                                const BandSettings& settings, double sampleRate,
-                                               FrequencyWeightCache* cache, BandGainRanges* ranges) noexcept
+                                               FrequencyWeightCache* cache, BandGainRanges* ranges,
+                                               float* appliedGains) noexcept
 {
-    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges,
+                     appliedGains);
 }
 #endif
 } // namespace
@@ -349,17 +354,20 @@ FrequencyWeightCache::FrequencyWeightCache() noexcept : keys{}, valid{}, support
 
 void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
                      BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
-                     FrequencyWeightCache* cache, KernelVariant variant, BandGainRanges* ranges) noexcept
+                     FrequencyWeightCache* cache, KernelVariant variant, BandGainRanges* ranges,
+                     float* appliedGains) noexcept
 {
 #if VARNELLE_HAS_AVX2_KERNELS
     if (variant == KernelVariant::avx2)
     {
-        bandGainsKernelAvx2 (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
+        bandGainsKernelAvx2 (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges,
+                             appliedGains);
         return;
     }
 #endif
     (void)variant;
-    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges);
+    bandGainsKernel (spectrum, spectrumBins, levelDb, bandGains, settings, sampleRate, cache, ranges,
+                     appliedGains);
 }
 
 bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandGainRanges& ranges,
@@ -383,6 +391,78 @@ bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandGainRanges& r
         changed = changed || differences != 0;
     }
     return changed;
+}
+
+namespace
+{
+// The lowest and highest of one band's gains over its range, 1 included. Eight running
+// extremes, so that the loop vectorises.
+VARNELLE_KERNEL_INLINE void extremesKernel (const BandGainMemory& bandGains, const BandGainRanges& ranges,
+                                            float* lowest, float* highest) noexcept
+{
+    constexpr int lanes = 8;
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+    {
+        const float* __restrict gains = bandGains[b].data();
+        float lo[lanes], hi[lanes];
+        for (int l = 0; l < lanes; ++l)
+            lo[l] = hi[l] = 1.0f;
+        int i = ranges[b].begin;
+        for (; i + lanes <= ranges[b].end; i += lanes)
+            for (int l = 0; l < lanes; ++l)
+            {
+                // Plain selects between loaded values: nothing to trap, so they become blends.
+                const float g = gains[i + l];
+                lo[l] = g < lo[l] ? g : lo[l];
+                hi[l] = hi[l] < g ? g : hi[l];
+            }
+        for (; i < ranges[b].end; ++i)
+        {
+            lo[0] = branchfree::minOf (lo[0], gains[i]);
+            hi[0] = branchfree::maxOf (hi[0], gains[i]);
+        }
+        lowest[b] = *std::min_element (lo, lo + lanes);
+        highest[b] = *std::max_element (hi, hi + lanes);
+    }
+}
+
+#if VARNELLE_HAS_AVX2_KERNELS
+VARNELLE_AVX2_KERNEL void extremesKernelAvx2 (const BandGainMemory& bandGains, const BandGainRanges& ranges,
+                                              float* lowest, float* highest) noexcept
+{
+    extremesKernel (bandGains, ranges, lowest, highest);
+}
+#endif
+} // namespace
+
+void findBandGainExtremes (const BandGainMemory& bandGains, const BandGainRanges& ranges, float* lowest,
+                           float* highest, KernelVariant variant) noexcept
+{
+#if VARNELLE_HAS_AVX2_KERNELS
+    if (variant == KernelVariant::avx2)
+    {
+        extremesKernelAvx2 (bandGains, ranges, lowest, highest);
+        return;
+    }
+#endif
+    (void)variant;
+    extremesKernel (bandGains, ranges, lowest, highest);
+}
+
+void computeAppliedGains (const BandGainMemory& bandGains, const BandGainRanges& ranges,
+                          float* appliedGains) noexcept
+{
+    // In band order, as applyBandGains forms the product: outside a band's range its gains are
+    // exactly 1, so skipping them changes no bit.
+    std::fill (appliedGains, appliedGains + numDisplayBins, 1.0f);
+    for (size_t b = 0; b < (size_t)numBands; ++b)
+    {
+        const float* gains = bandGains[b].data();
+        for (int i = ranges[b].begin; i < std::min (ranges[b].end, numDisplayBins); ++i)
+            appliedGains[i] *= gains[i];
+    }
+    for (int i = 0; i < numDisplayBins; ++i)
+        appliedGains[i] = branchfree::clampTo (appliedGains[i], minGain, maxGain);
 }
 
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,

@@ -80,11 +80,12 @@ void computeBinLevels (const std::complex<float>* spectrum, float* levelDb,
     `cache`, if given, keeps the frequency weights between calls. Allocates nothing (about
     16 KB of stack); safe on the audio thread. Every `variant` gives the same results. With
     `ranges` (which must have been kept with these gains since their reset), only the bins a
-    frame can change are computed; the results are the same. */
+    frame can change are computed; the results are the same. `appliedGains`, if given, receives
+    the factors bins 0..numDisplayBins-1 were given. */
 void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const float* levelDb,
                      BandGainMemory& bandGains, const BandSettings& settings, double sampleRate,
                      FrequencyWeightCache* cache = nullptr, KernelVariant variant = KernelVariant::baseline,
-                     BandGainRanges* ranges = nullptr) noexcept;
+                     BandGainRanges* ranges = nullptr, float* appliedGains = nullptr) noexcept;
 
 /** What applyBandGains does to the smoothed gains when the spectrum is all zero: every level
     is the floor, so every band's target is unity and each gain moves towards it by its band's
@@ -93,6 +94,16 @@ void applyBandGains (std::complex<float>* spectrum, int spectrumBins, const floa
     more such frames with the same settings change nothing either. */
 bool relaxBandGainsInSilence (BandGainMemory& bandGains, const BandGainRanges& ranges,
                               const BandSettings& settings) noexcept;
+
+/** The factor each of bins 0..numDisplayBins-1 gets: the product of the five smoothed gains,
+    limited as applyBandGains limits it, bit for bit. `ranges`: as applyBandGains keeps them. */
+void computeAppliedGains (const BandGainMemory& bandGains, const BandGainRanges& ranges,
+                          float* appliedGains) noexcept;
+
+/** Per band, the lowest and highest of its smoothed gains (1 included: both are 1 where the
+    band changes nothing). */
+void findBandGainExtremes (const BandGainMemory& bandGains, const BandGainRanges& ranges, float* lowest,
+                           float* highest, KernelVariant variant = KernelVariant::baseline) noexcept;
 
 /** computeBinLevels and applyBandGains on a full spectrum (fftSize bins, mirror included). */
 void applyBandGains (std::complex<float>* spectrum, BandGainMemory& bandGains, const BandSettings& settings,

@@ -46,6 +46,18 @@ struct ChannelState
     // Consecutive frames, up to the newest, in which no band changed any bin (saturating).
     int unchangedFrames = 0;
 
+    // Listening to one band: the output that only that band's gains give, overlap-added like
+    // the output (same window sums); how much of it replaces the output (0..1); which band its
+    // newest frames used (-1: none yet); how many of the next outputs its frames still reach;
+    // the consecutive frames in which it was formed, and in which that band changed no bin
+    // (both saturating).
+    std::vector<float> bandOnlyAccumulator;
+    float bandOnlyMix = 0.0f;
+    int bandOnlyBand = -1;
+    int bandOnlyPending = 0;
+    int bandOnlyFramesFormed = 0;
+    int bandUnchangedFrames = 0;
+
     // Silence: how many of the latest inputs were zero (saturating), whether the last silent
     // frame left every smoothed gain where it was, under which release settings (what
     // readReleaseKey gives), and how many frames were skipped for holding only silence.

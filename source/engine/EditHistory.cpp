@@ -3,7 +3,8 @@
 namespace varnelle
 {
 
-EditHistory::EditHistory (juce::AudioProcessor& processor) : parameters (processor.getParameters())
+EditHistory::EditHistory (juce::AudioProcessor& processor)
+    : parameters (processor.getParameters()), clock ([] { return juce::Time::getMillisecondCounterHiRes(); })
 {
     for (auto* parameter : parameters)
         parameter->addListener (this);
@@ -63,9 +64,17 @@ void EditHistory::endStep()
         close();
 }
 
+void EditHistory::setClock (std::function<double()> millisecondsNow)
+{
+    if (millisecondsNow != nullptr)
+        clock = std::move (millisecondsNow);
+}
+
 void EditHistory::open (const juce::String& name)
 {
     applyPendingClear();
+    openSource = openNamedSteps > 0 ? Source::other : nextSource;
+    nextSource = Source::other;
     openName = name;
     openedByName = openNamedSteps > 0;
     gestured.assign ((size_t)parameters.size(), false);
@@ -96,11 +105,54 @@ void EditHistory::close()
     }
     if (step.changes.empty())
         return;
+    step.source = openSource;
+    step.lastChangeMs = clock();
+    record (std::move (step));
+}
+
+bool EditHistory::joinsLastStep (const Step& step, double nowMs) const
+{
+    if (!lastStepOpenToRuns || undoSteps.empty() ||
+        (step.source != Source::wheel && step.source != Source::key))
+        return false;
+    const auto& last = undoSteps.back();
+    if (last.source != step.source || !(nowMs - last.lastChangeMs < mergeWindowMs) ||
+        last.changes.size() != step.changes.size())
+        return false;
+    for (size_t i = 0; i < step.changes.size(); ++i)
+        if (last.changes[i].parameterIndex != step.changes[i].parameterIndex)
+            return false; // another control
+    return true;
+}
+
+void EditHistory::record (Step step)
+{
+    redoSteps.clear();
+    const bool joins = joinsLastStep (step, step.lastChangeMs);
+    lastStepOpenToRuns = true;
+    if (joins)
+    {
+        // The run's step keeps its start and takes the newest values; a run that ends where
+        // it began changed nothing.
+        auto& last = undoSteps.back();
+        bool changesSomething = false;
+        for (size_t i = 0; i < step.changes.size(); ++i)
+        {
+            last.changes[i].after = step.changes[i].after;
+            changesSomething = changesSomething || last.changes[i].after != last.changes[i].before;
+        }
+        last.lastChangeMs = step.lastChangeMs;
+        if (!changesSomething)
+        {
+            undoSteps.pop_back();
+            lastStepOpenToRuns = false;
+        }
+        return;
+    }
 
     undoSteps.push_back (std::move (step));
     if ((int)undoSteps.size() > maxSteps)
         undoSteps.pop_front();
-    redoSteps.clear();
 }
 
 void EditHistory::applyPendingClear()
@@ -109,6 +161,7 @@ void EditHistory::applyPendingClear()
     {
         undoSteps.clear();
         redoSteps.clear();
+        lastStepOpenToRuns = false;
     }
 }
 
@@ -159,6 +212,7 @@ bool EditHistory::undo()
         return false;
     auto step = std::move (undoSteps.back());
     undoSteps.pop_back();
+    lastStepOpenToRuns = false;
     apply (step, false);
     redoSteps.push_back (std::move (step));
     return true;
@@ -170,6 +224,7 @@ bool EditHistory::redo()
         return false;
     auto step = std::move (redoSteps.back());
     redoSteps.pop_back();
+    lastStepOpenToRuns = false;
     apply (step, true);
     undoSteps.push_back (std::move (step));
     return true;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace varnelle
@@ -19,6 +20,11 @@ namespace varnelle
     inside it join it. Undo and redo set each changed parameter inside one gesture of its own,
     so hosts record them like any other edit, and are not recorded themselves.
 
+    Wheel ticks and key presses come in runs: consecutive steps of the same control from the
+    same source (wheel, or keys), each less than mergeWindowMs after the one before, are one
+    step, as typing is in a text editor; another control, a drag, an undo or redo, or a pause
+    ends the run. Each of them is still a host gesture of its own.
+
     A host's state restore clears the history (requestClear, from any thread); at most
     maxSteps steps are kept. Everything else: message thread only. The history belongs to the
     processor, so it outlives the window. */
@@ -26,6 +32,16 @@ class EditHistory : private juce::AudioProcessorParameter::Listener
 {
 public:
     static constexpr int maxSteps = 100;
+    static constexpr double mergeWindowMs = 500.0;
+
+    /** Where an edit comes from; only wheel and key steps join a run. */
+    enum class Source
+    {
+        other,
+        drag,
+        wheel,
+        key
+    };
 
     explicit EditHistory (juce::AudioProcessor& processor);
     ~EditHistory() override;
@@ -41,6 +57,14 @@ public:
         EditHistory& history;
         JUCE_DECLARE_NON_COPYABLE (ScopedStep)
     };
+
+    /** The step that opens next comes from `source` (a control says so before its gesture
+        begins); steps without a word are Source::other. */
+    void noteNextSource (Source source) noexcept { nextSource = source; }
+
+    /** Where the history reads the time in milliseconds (a test's own clock); the default is
+        Time::getMillisecondCounterHiRes. */
+    void setClock (std::function<double()> millisecondsNow);
 
     bool canUndo();
     bool canRedo();
@@ -70,6 +94,8 @@ private:
     {
         juce::String name;
         std::vector<Change> changes;
+        Source source = Source::other;
+        double lastChangeMs = 0.0; // when its last change was recorded
     };
 
     void parameterValueChanged (int, float) override {}
@@ -79,6 +105,8 @@ private:
     void close();
     void applyPendingClear();
     void apply (const Step& step, bool forwards);
+    bool joinsLastStep (const Step& step, double nowMs) const;
+    void record (Step step);
 
     juce::Array<juce::AudioProcessorParameter*> parameters;
     std::deque<Step> undoSteps, redoSteps;
@@ -92,6 +120,9 @@ private:
     int openGestures = 0;
     int openNamedSteps = 0;
     bool applying = false;
+    Source nextSource = Source::other, openSource = Source::other;
+    bool lastStepOpenToRuns = false; // the newest undo step may still take a run's next step
+    std::function<double()> clock;
     std::atomic<bool> clearRequested{false};
 
     JUCE_DECLARE_NON_COPYABLE (EditHistory)

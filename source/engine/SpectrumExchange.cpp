@@ -5,11 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace varnelle
 {
 
-bool SpectrumExchange::publish (const float* before, const float* after) noexcept
+bool SpectrumExchange::publish (const PublishedFrame& frame) noexcept
 {
     // Never waits: a reader holding the lock (perhaps pre-empted while it copies) costs the
     // display this one frame, never the audio thread its deadline.
@@ -17,13 +18,42 @@ bool SpectrumExchange::publish (const float* before, const float* after) noexcep
     if (!lock.isLocked())
         return false;
 
-    std::copy (before, before + numDisplayBins, spectrumBefore);
-    std::copy (after, after + numDisplayBins, spectrumAfter);
+    latest = frame;
     spectrumFrameCounter.fetch_add (1);
     return true;
 }
 
+bool SpectrumExchange::fetchLatest (DisplayFrame& frame, int& lastSeenFrame) const noexcept
+{
+    auto copy = std::make_unique<PublishedFrame>();
+    if (!fetchIfNewer (lastSeenFrame, [&] { *copy = latest; }))
+        return false;
+
+    std::copy (std::begin (copy->before), std::end (copy->before), frame.before);
+    std::copy (std::begin (copy->after), std::end (copy->after), frame.after);
+    computeGainsDb (copy->appliedGains, numDisplayBins, frame.changeDb);
+    for (int b = 0; b < numBands; ++b)
+    {
+        // The gain furthest from 0 dB; a boost wins a tie.
+        const float cutDb = 20.0f * std::log10 (copy->bandLowest[b]);
+        const float boostDb = 20.0f * std::log10 (copy->bandHighest[b]);
+        frame.activityDb[b] = -cutDb > boostDb ? cutDb : boostDb;
+    }
+    return true;
+}
+
 bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept
+{
+    return fetchIfNewer (lastSeenFrame,
+                         [&]
+                         {
+                             std::copy (latest.before, latest.before + numDisplayBins, before);
+                             std::copy (latest.after, latest.after + numDisplayBins, after);
+                         });
+}
+
+template <typename Copy>
+bool SpectrumExchange::fetchIfNewer (int& lastSeenFrame, Copy&& copy) const noexcept
 {
     requestSpectra();
     const int count = spectrumFrameCounter.load();
@@ -32,8 +62,7 @@ bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFr
 
     {
         const juce::SpinLock::ScopedLockType lock (spectrumLock);
-        std::copy (spectrumBefore, spectrumBefore + numDisplayBins, before);
-        std::copy (spectrumAfter, spectrumAfter + numDisplayBins, after);
+        copy();
     }
     lastSeenFrame = count;
     return true;

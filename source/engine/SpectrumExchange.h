@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BandParameters.h"
 #include "KernelVariants.h"
 #include "StftConstants.h"
 
@@ -11,10 +12,30 @@
 namespace varnelle
 {
 
+/** What the audio thread hands over for a frame of channel 0: the spectrum before and after
+    the band gains, and the gains as factors (turning them into dB is left to the reader). */
+struct PublishedFrame
+{
+    float before[numDisplayBins];       // display values 0..1, before the band gains
+    float after[numDisplayBins];        // and after them
+    float appliedGains[numDisplayBins]; // the limited product of the five smoothed gains
+    float bandLowest[numBands];         // per band, its lowest and highest smoothed gain,
+    float bandHighest[numBands];        // 1 included
+};
+
+/** The same frame as the window reads it. Exactly 0 dB wherever nothing changes. */
+struct DisplayFrame
+{
+    float before[numDisplayBins];
+    float after[numDisplayBins];
+    float changeDb[numDisplayBins]; // 20·log10 of the factor each bin was given
+    float activityDb[numBands];     // per band: its smoothed gain furthest from 0 dB, signed
+};
+
 /** Hands the display the before/after views of channel 0's latest analysis frame.
 
-    The audio thread publishes a pair once per frame; the message thread fetches the newest
-    pair from its timer. `spectrumLock` is held only for the two 4 KB copies on either side.
+    The audio thread publishes a frame once per frame; the message thread fetches the newest
+    from its timer. `spectrumLock` is held only for the 12 KB copies on either side.
     The audio thread never waits for it: while the reader holds it, that frame is not
     published. Pairs the reader did not fetch are overwritten; a reader must accept seeing the
     same pair twice.
@@ -27,12 +48,16 @@ namespace varnelle
 class SpectrumExchange
 {
 public:
-    /** Audio thread: stores a pair (numDisplayBins values each) and counts it, unless the
-        reader holds the lock right now; then nothing changes and it returns false. */
-    bool publish (const float* before, const float* after) noexcept;
+    /** Audio thread: stores a frame and counts it, unless the reader holds the lock right now;
+        then nothing changes and it returns false. */
+    bool publish (const PublishedFrame& frame) noexcept;
 
-    /** Message thread: copies the newest pair into the caller's buffers if it is newer than
-        `lastSeenFrame`, and updates `lastSeenFrame`. Returns false and copies nothing otherwise. */
+    /** Message thread: copies the newest frame if it is newer than `lastSeenFrame`, and updates
+        `lastSeenFrame`; the gains are turned into dB outside the lock. Returns false and copies
+        nothing otherwise. */
+    bool fetchLatest (DisplayFrame& frame, int& lastSeenFrame) const noexcept;
+
+    /** The same for the two spectra alone (numDisplayBins values each). */
     bool fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept;
 
     int getFrameCount() const noexcept { return spectrumFrameCounter.load(); }
@@ -57,9 +82,11 @@ public:
 private:
     friend struct SpectrumExchangeTestAccess; // lets a test play a slow reader
 
+    template <typename Copy>
+    bool fetchIfNewer (int& lastSeenFrame, Copy&& copy) const noexcept;
+
     mutable juce::SpinLock spectrumLock;
-    float spectrumBefore[numDisplayBins] = {};
-    float spectrumAfter[numDisplayBins] = {};
+    PublishedFrame latest{};
     std::atomic<int> spectrumFrameCounter{0};
     // A reader's reset may be lost to a store from the audio thread; its next poll resets it again.
     mutable std::atomic<int> framesSinceRequest{0};

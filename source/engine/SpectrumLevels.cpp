@@ -158,4 +158,33 @@ void computeLevelsDb (const std::complex<float>* spectrum, int count, float floo
     levelsKernel (spectrum, count, floorDb, out);
 }
 
+namespace
+{
+VARNELLE_KERNEL_INLINE void decibelsKernel (const float* gains, int count, float* out) noexcept
+{
+    for (int i = 0; i < count; ++i)
+        out[i] = 20.0f * log10PositiveSingle (gains[i]);
+}
+
+#if VARNELLE_HAS_AVX2_KERNELS
+VARNELLE_AVX2_KERNEL void decibelsKernelAvx2 (const float* gains, int count, float* out) noexcept
+{
+    decibelsKernel (gains, count, out);
+}
+#endif
+} // namespace
+
+void computeGainsDb (const float* gains, int count, float* out, KernelVariant variant) noexcept
+{
+#if VARNELLE_HAS_AVX2_KERNELS
+    if (variant == KernelVariant::avx2)
+    {
+        decibelsKernelAvx2 (gains, count, out);
+        return;
+    }
+#endif
+    (void)variant;
+    decibelsKernel (gains, count, out);
+}
+
 } // namespace varnelle

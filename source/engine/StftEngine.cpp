@@ -128,7 +128,32 @@ static bool bandGainsChangeAnything (const BandGainMemory& gains, const BandGain
 
 bool StftEngine::subtractsDelayedInput (const ChannelState& state) const noexcept
 {
-    return listeningToChange || state.deltaMix > 0.0f;
+    return listeningToChange || listeningBand >= 0 || state.deltaMix > 0.0f;
+}
+
+bool StftEngine::mixesBandOnly (const ChannelState& state) const noexcept
+{
+    return listeningBand >= 0 || state.bandOnlyMix > 0.0f;
+}
+
+// The output that only the listened band's gains give replaces the output, faded in and out
+// like the bypass. The fade in waits until every frame that makes up a sample has formed it
+// (43 ms at 48 kHz), so that it never fades to a part of that output.
+void StftEngine::mixInBandOnly (ChannelState& state, float* output, const float* bandOnly,
+                                int numSamples) const noexcept
+{
+    const bool on = listeningBand >= 0 && state.bandOnlyFramesFormed >= fftSize / hopSize;
+    const float target = on ? 1.0f : 0.0f;
+    float mix = state.bandOnlyMix;
+    int k = 0;
+    for (; k < numSamples && mix != target; ++k)
+    {
+        mix = on ? std::min (mix + bypassMixStep, 1.0f) : std::max (mix - bypassMixStep, 0.0f);
+        output[k] += (bandOnly[k] - output[k]) * mix;
+    }
+    if (mix == 1.0f)
+        std::copy (bandOnly + k, bandOnly + numSamples, output + k);
+    state.bandOnlyMix = mix;
 }
 
 // The output minus the delayed input, faded in and out like the bypass. While the frames that
@@ -137,17 +162,24 @@ void StftEngine::subtractDelayedInput (ChannelState& state, float* output, const
                                        int numSamples) const noexcept
 {
     constexpr int framesPerSample = fftSize / hopSize;
-    const float target = listeningToChange ? 1.0f : 0.0f;
+    const bool on = listeningToChange || listeningBand >= 0;
+    const float target = on ? 1.0f : 0.0f;
     float mix = state.deltaMix;
     int k = 0;
     for (; k < numSamples && mix != target; ++k)
     {
-        mix = listeningToChange ? std::min (mix + bypassMixStep, 1.0f) : std::max (mix - bypassMixStep, 0.0f);
+        mix = on ? std::min (mix + bypassMixStep, 1.0f) : std::max (mix - bypassMixStep, 0.0f);
         output[k] -= delayedInput[k] * mix;
     }
+    // Listening to one band, only that band's frames count, and only once its output alone is
+    // heard.
+    const bool nothingChanged = listeningBand >= 0
+                                    ? state.bandOnlyMix == 1.0f && state.bandOnlyBand == listeningBand &&
+                                          state.bandUnchangedFrames >= framesPerSample
+                                    : state.unchangedFrames >= framesPerSample;
     if (mix == 1.0f)
     {
-        if (state.unchangedFrames >= framesPerSample)
+        if (nothingChanged)
             std::fill (output + k, output + numSamples, 0.0f);
         else
             for (; k < numSamples; ++k)
@@ -156,17 +188,32 @@ void StftEngine::subtractDelayedInput (ChannelState& state, float* output, const
     state.deltaMix = mix;
 }
 
-// Only while the change is listened to: otherwise nothing reads the count, and starting from 0
-// again only delays the exact zeros by four frames.
-void StftEngine::noteWhetherFrameChanged (ChannelState& state) const noexcept
+// Only while the change is listened to: otherwise nothing reads the counts, and starting from 0
+// again only delays the exact zeros by four frames. The listened band's count runs only over
+// frames whose output of that band alone was formed (`bandOnlyFormed`).
+void StftEngine::noteWhetherFrameChanged (ChannelState& state, bool bandOnlyFormed) const noexcept
 {
     if (!subtractsDelayedInput (state))
     {
         state.unchangedFrames = 0;
+        state.bandUnchangedFrames = 0;
         return;
     }
     const bool changed = bandGainsChangeAnything (state.bandGains, state.bandGainRanges);
     state.unchangedFrames = changed ? 0 : std::min (state.unchangedFrames + 1, 1 << 20);
+
+    const int band = state.bandOnlyBand;
+    const bool bandChanged =
+        !bandOnlyFormed || band < 0 ||
+        std::any_of (state.bandGains[(size_t)band].begin() + state.bandGainRanges[(size_t)band].begin,
+                     state.bandGains[(size_t)band].begin() + state.bandGainRanges[(size_t)band].end,
+                     [] (float g) { return g != 1.0f; });
+    state.bandUnchangedFrames = bandChanged ? 0 : std::min (state.bandUnchangedFrames + 1, 1 << 20);
+}
+
+void StftEngine::noteWhetherBandOnlyFormed (ChannelState& state, bool formed) const noexcept
+{
+    state.bandOnlyFramesFormed = formed ? std::min (state.bandOnlyFramesFormed + 1, 1 << 20) : 0;
 }
 
 void StftEngine::processChannel (int channel, float* samples, int numSamples) noexcept
@@ -210,7 +257,11 @@ void StftEngine::processSamples (ChannelState& state, float* samples, int numSam
 
         const bool outputsAreSilent =
             storeRun (state, x, count, blendsDelayed || subtractsDelayed ? delayedInput : nullptr);
-        readRun (state, x, count, outputsAreSilent);
+        const bool mixesBand = mixesBandOnly (state);
+        float* bandOnly = mixesBand || state.bandOnlyPending > 0 ? scratch->bandOnlyOutput : nullptr;
+        readRun (state, x, count, outputsAreSilent, bandOnly);
+        if (mixesBand)
+            mixInBandOnly (state, x, bandOnly, count);
 
         if (subtractsDelayed)
             subtractDelayedInput (state, x, delayedInput, count);
@@ -260,8 +311,9 @@ bool StftEngine::storeRun (ChannelState& state, const float* inputs, int count, 
 }
 
 // The outputs of a run: silence while the delay fills, then the normalised accumulators, which
-// are cleared for the frames to come.
-void StftEngine::readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent) noexcept
+// are cleared for the frames to come; with `bandOnlyOutputs`, the same of one band's output.
+void StftEngine::readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent,
+                          float* bandOnlyOutputs) noexcept
 {
     constexpr size_t accumulatorMask = (size_t)accumulatorSize - 1;
     static_assert ((accumulatorSize & (accumulatorSize - 1)) == 0, "the accumulators are indexed by a mask");
@@ -272,7 +324,11 @@ void StftEngine::readRun (ChannelState& state, float* outputs, int count, bool o
     {
         i = (int)std::min<std::int64_t> (count, latencySamples - first);
         std::fill (outputs, outputs + i, 0.0f);
+        if (bandOnlyOutputs != nullptr)
+            std::fill (bandOnlyOutputs, bandOnlyOutputs + i, 0.0f);
     }
+    if (bandOnlyOutputs != nullptr)
+        state.bandOnlyPending = std::max (0, state.bandOnlyPending - count);
     while (i < count)
     {
         const auto start = (size_t)(first + i - latencySamples) & accumulatorMask;
@@ -280,6 +336,19 @@ void StftEngine::readRun (ChannelState& state, float* outputs, int count, bool o
         float* __restrict out = outputs + i;
         float* __restrict acc = state.outputAccumulator.data() + start;
         float* __restrict sums = state.windowSumAccumulator.data() + start;
+        if (bandOnlyOutputs != nullptr) // first: the loop below clears the sums
+        {
+            float* __restrict bandOut = bandOnlyOutputs + i;
+            float* __restrict bandAcc = state.bandOnlyAccumulator.data() + start;
+            for (int k = 0; k < n; ++k)
+            {
+                const float windowSum = sums[k];
+                const float normalised = bandAcc[k] / branchfree::maxOf (windowSum, normaliserFloor);
+                bandOut[k] = branchfree::select (windowSum > windowSumThreshold && !outputsAreSilent,
+                                                 normalised, 0.0f);
+                bandAcc[k] = 0.0f;
+            }
+        }
         if (outputsAreSilent)
         {
             // Every frame that added to these accumulators so far held only silence, and no
@@ -312,7 +381,12 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
     {
         processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
-        noteWhetherFrameChanged (state);
+        // That band's output of a silent frame is silence too: nothing to add.
+        const bool bandOnly = mixesBandOnly (state);
+        if (bandOnly)
+            followListenedBand (state);
+        noteWhetherFrameChanged (state, bandOnly);
+        noteWhetherBandOnlyFormed (state, bandOnly);
         // The window sums of a silent frame only matter where some frame adds sound. Well into
         // a silence no earlier frame did, and the frames of returning sound pick them up then.
         if (state.zeroInputRun >= 2 * fftSize)
@@ -347,21 +421,71 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
 
     const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
-        computeDisplaySpectrumFromLevels (work.levelDb, work.before);
+        computeDisplaySpectrumFromLevels (work.levelDb, work.published.before);
+
+    const bool bandOnly = mixesBandOnly (state);
+    if (bandOnly)
+    {
+        followListenedBand (state);
+        std::copy (work.spectrum, work.spectrum + fft->getNumSpectrumBins(), work.bandOnlySpectrum);
+    }
 
     applyBandGains (work.spectrum, fft->getNumSpectrumBins(), work.levelDb, state.bandGains, settings,
-                    currentSampleRate, &work.frequencyWeights, kernelVariant, &state.bandGainRanges);
+                    currentSampleRate, &work.frequencyWeights, kernelVariant, &state.bandGainRanges,
+                    publish ? work.published.appliedGains : nullptr);
 
     if (publish)
     {
-        computeDisplaySpectrum (work.spectrum, work.after, kernelVariant);
-        analyzer->publish (work.before, work.after);
+        computeDisplaySpectrum (work.spectrum, work.published.after, kernelVariant);
+        findBandGainExtremes (state.bandGains, state.bandGainRanges, work.published.bandLowest,
+                              work.published.bandHighest, kernelVariant);
+        analyzer->publish (work.published);
     }
 
     fft->inverse (work.spectrum, work.frame);
     addToAccumulators (state, frameStart, work.frame);
-    noteWhetherFrameChanged (state);
+    if (bandOnly)
+        addBandOnlyFrame (state, frameStart);
+    noteWhetherFrameChanged (state, bandOnly);
+    noteWhetherBandOnlyFormed (state, bandOnly);
     state.gainsAtRest = false;
+}
+
+// The band whose output alone is formed: the one listened to, or while that fades out, the
+// last one. A new band starts its count of unchanged frames afresh.
+void StftEngine::followListenedBand (ChannelState& state) const noexcept
+{
+    if (listeningBand >= 0 && state.bandOnlyBand != listeningBand)
+    {
+        state.bandOnlyBand = listeningBand;
+        state.bandUnchangedFrames = 0;
+    }
+}
+
+// The frame's spectrum before the band gains, given only the listened band's smoothed gains
+// (within the limits of the product: a band's own gains never reach them), overlap-added into
+// the band's own accumulator; the window sums are the output's.
+void StftEngine::addBandOnlyFrame (ChannelState& state, std::int64_t frameStart) noexcept
+{
+    auto& work = *scratch;
+    const float* gains = state.bandGains[(size_t)state.bandOnlyBand].data();
+    const bool mirrored = fft->getNumSpectrumBins() >= fftSize;
+    for (int i = 0; i < numBins; ++i)
+    {
+        work.bandOnlySpectrum[i] *= gains[i];
+        if (mirrored && i > 0 && i < fftSize / 2)
+            work.bandOnlySpectrum[fftSize - i] *= gains[i];
+    }
+    fft->inverse (work.bandOnlySpectrum, work.frame);
+
+    const auto start = (size_t)frameStart & ((size_t)accumulatorSize - 1);
+    const int firstPart = (int)std::min<size_t> ((size_t)fftSize, (size_t)accumulatorSize - start);
+    float* acc = state.bandOnlyAccumulator.data();
+    for (int k = 0; k < firstPart; ++k)
+        acc[start + (size_t)k] += synthesisWindow[(size_t)k] * work.frame[k];
+    for (int k = firstPart; k < fftSize; ++k)
+        acc[k - firstPart] += synthesisWindow[(size_t)k] * work.frame[k];
+    state.bandOnlyPending = fftSize;
 }
 
 // Every channel's frame ending at the same sample uses one snapshot of the parameters.
@@ -396,11 +520,14 @@ void StftEngine::processSilentFrame (ChannelState& state, std::int64_t newestSam
 
     if (publish)
     {
-        // Levels at the floor are 0 on the display, before and after.
-        auto& work = *scratch;
-        std::fill (std::begin (work.before), std::end (work.before), 0.0f);
-        std::fill (std::begin (work.after), std::end (work.after), 0.0f);
-        analyzer->publish (work.before, work.after);
+        // Levels at the floor are 0 on the display, before and after; the gains still relax.
+        auto& published = scratch->published;
+        std::fill (std::begin (published.before), std::end (published.before), 0.0f);
+        std::fill (std::begin (published.after), std::end (published.after), 0.0f);
+        computeAppliedGains (state.bandGains, state.bandGainRanges, published.appliedGains);
+        findBandGainExtremes (state.bandGains, state.bandGainRanges, published.bandLowest,
+                              published.bandHighest, kernelVariant);
+        analyzer->publish (published);
     }
     ++state.silentFramesSkipped;
 }

@@ -4,6 +4,7 @@
 #include "BandParameters.h"
 #include "ChannelState.h"
 #include "FrameFft.h"
+#include "SpectrumExchange.h"
 #include "StftConstants.h"
 
 #include <complex>
@@ -13,8 +14,6 @@
 
 namespace varnelle
 {
-
-class SpectrumExchange;
 
 /** The signal path: per channel, a 2048-sample analysis frame every 512 samples, band gains
     applied to its spectrum, weighted overlap-add and a fixed delay of 2048 samples.
@@ -66,6 +65,14 @@ public:
     void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
     bool isListeningToChange() const noexcept { return listeningToChange; }
 
+    /** Listening to one band's change (0..4; -1: off): the output becomes what that band alone
+        adds or removes, the output that only its smoothed gains would give minus the input of
+        2048 samples earlier, exactly 0 where that band changed no bin of the frames that make
+        up a sample. Comes before listening to the change; crossfades like it. Costs one more
+        inverse transform per frame while on or fading. */
+    void setListeningToBand (int band) noexcept { listeningBand = band >= 0 && band < numBands ? band : -1; }
+    int getListeningBand() const noexcept { return listeningBand; }
+
     /** A frame that holds only silence skips its transforms and band
         gain work: its spectrum is zero, so it adds nothing to the output, and its gains move
         as applyBandGains would move them (not at all once they have come to rest). The output
@@ -91,9 +98,10 @@ private:
     {
         alignas (frameBufferAlignment) float frame[fftSize];
         alignas (frameBufferAlignment) std::complex<float> spectrum[fftSize];
+        alignas (frameBufferAlignment) std::complex<float> bandOnlySpectrum[fftSize];
+        alignas (frameBufferAlignment) float bandOnlyOutput[fftSize]; // a run's outputs
         alignas (frameBufferAlignment) float levelDb[numBins];
-        alignas (frameBufferAlignment) float before[numDisplayBins];
-        alignas (frameBufferAlignment) float after[numDisplayBins];
+        alignas (frameBufferAlignment) PublishedFrame published;
         FrequencyWeightCache frequencyWeights;
     };
 
@@ -102,12 +110,19 @@ private:
     bool subtractsDelayedInput (const ChannelState& state) const noexcept;
     void subtractDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                int numSamples) const noexcept;
-    void noteWhetherFrameChanged (ChannelState& state) const noexcept;
+    void noteWhetherFrameChanged (ChannelState& state, bool bandOnlyFormed) const noexcept;
+    void followListenedBand (ChannelState& state) const noexcept;
+    void noteWhetherBandOnlyFormed (ChannelState& state, bool formed) const noexcept;
+    bool mixesBandOnly (const ChannelState& state) const noexcept;
+    void mixInBandOnly (ChannelState& state, float* output, const float* bandOnly,
+                        int numSamples) const noexcept;
+    void addBandOnlyFrame (ChannelState& state, std::int64_t frameStart) noexcept;
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
     void processSamples (ChannelState& state, float* samples, int numSamples, bool publishAnalyzer) noexcept;
     bool storeRun (ChannelState& state, const float* inputs, int count, float* replaced) noexcept;
-    void readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent) noexcept;
+    void readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent,
+                  float* bandOnlyOutputs) noexcept;
     void processFrame (ChannelState& state, std::int64_t newestSample, bool publishAnalyzer) noexcept;
     void processSilentFrame (ChannelState& state, std::int64_t newestSample, bool publish) noexcept;
     const BandSettings& getFrameSettings (std::int64_t newestSample) noexcept;
@@ -127,6 +142,7 @@ private:
     float bypassMixStep = 1.0f; // per sample: 1 / the crossfade's length
     bool bypassed = false;
     bool listeningToChange = false;
+    int listeningBand = -1;
     bool skipsSilence = true;
     // The settings of the frame ending at sample settingsFrame (-1: none).
     BandSettings frameSettings{};

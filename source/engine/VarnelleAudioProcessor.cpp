@@ -77,6 +77,7 @@ void VarnelleAudioProcessor::processAudio (juce::AudioBuffer<float>& buffer, boo
 
     engine.setBypassed (bypassedByHost);
     engine.setListeningToChange (listeningToChange.load (std::memory_order_relaxed));
+    engine.setListeningToBand (listeningBand.load (std::memory_order_relaxed));
     engine.ensureChannels (numInputs);
     for (int ch = 0; ch < numInputs; ++ch)
         engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);
@@ -145,6 +146,11 @@ bool VarnelleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts)
 bool VarnelleAudioProcessor::getLatestSpectra (float* before, float* after, int& lastSeenFrame)
 {
     return spectrumExchange.fetchLatest (before, after, lastSeenFrame);
+}
+
+bool VarnelleAudioProcessor::getLatestDisplayFrame (varnelle::DisplayFrame& frame, int& lastSeenFrame)
+{
+    return spectrumExchange.fetchLatest (frame, lastSeenFrame);
 }
 
 juce::AudioProcessorValueTreeState::ParameterLayout VarnelleAudioProcessor::createParameterLayout()

@@ -53,6 +53,9 @@ public:
     /** Message thread: copies the newest before/after display spectra (1024 values each) if
         a pair newer than `lastSeenFrame` exists. */
     bool getLatestSpectra (float* before, float* after, int& lastSeenFrame);
+    /** The same with what the bands did to that frame (the gain change per bin, each band's
+        activity). */
+    bool getLatestDisplayFrame (varnelle::DisplayFrame& frame, int& lastSeenFrame);
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
 
@@ -69,6 +72,24 @@ public:
     void setListeningToChange (bool shouldListen) noexcept { listeningToChange = shouldListen; }
     bool isListeningToChange() const noexcept { return listeningToChange; }
 
+    /** Listening to one band's change (band 0..4, -1: off; see StftEngine::setListeningToBand).
+        Not saved, not automatable, off when created. Any thread. */
+    void setListeningToBand (int band) noexcept
+    {
+        listeningBand = band >= 0 && band < varnelle::numBands ? band : -1;
+    }
+    int getListeningBand() const noexcept { return listeningBand; }
+
+    /** The window's switch between the two ways of listening, radio-like: `band` -1 is "the
+        Change", 0..4 that band's change; choosing what is on turns listening off. */
+    void switchListeningTo (int band) noexcept
+    {
+        const bool isOn =
+            band < 0 ? isListeningToChange() && getListeningBand() < 0 : getListeningBand() == band;
+        setListeningToBand (isOn || band < 0 ? -1 : band);
+        setListeningToChange (!isOn && band < 0);
+    }
+
     /** The undo history of the window's edits; message thread. */
     varnelle::EditHistory& getEditHistory() noexcept { return editHistory; }
 
@@ -83,6 +104,7 @@ private:
     varnelle::StftEngine engine;
     varnelle::EditHistory editHistory{*this};
     std::atomic<bool> listeningToChange{false};
+    std::atomic<int> listeningBand{-1};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessor)
 };

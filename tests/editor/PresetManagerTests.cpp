@@ -473,8 +473,11 @@ TEST_F (PresetTest, MenuHasItsEntriesAndEnablesRenameAndDeleteOnlyForAPreset)
         return lines.joinIntoString ("|");
     };
 
-    // Undo, redo and delta listening follow the preset entries.
-    const juce::String editEntries = "|-|7 Undo (off)|8 Redo (off)|9 Listen to the Change";
+    // Undo, redo and the ways of listening follow the preset entries.
+    const juce::String editEntries =
+        "|-|7 Undo (off)|8 Redo (off)|9 Listen to the Change|10 Listen to Band 1's "
+        "Change|11 Listen to Band 2's Change|12 Listen to Band 3's Change|13 Listen "
+        "to Band 4's Change|14 Listen to Band 5's Change";
     EXPECT_EQ (describe (o.presets.buildPresetMenu()),
                "[Preset]|1 Save Preset...|2 Save As...|-|3 Rename... (off)|4 Delete (off)|-|5 Open Preset "
                "Folder|-|6 Refresh List" +

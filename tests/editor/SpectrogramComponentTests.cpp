@@ -879,51 +879,58 @@ TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
         for (int i = 0; i < count; ++i, ++pushed)
         {
             std::vector<float> column ((size_t)varnelle::numDisplayBins);
+            std::vector<float> change ((size_t)varnelle::numDisplayBins);
             for (size_t bin = 0; bin < column.size(); ++bin)
+            {
                 column[bin] = (float)((pushed * 5 + (int)bin * 3) % 29) / 28.0f;
-            d.getHistory().pushColumns (column.data(), column.data(), 48000.0);
+                change[bin] = (float)((pushed * 7 + (int)bin) % 61) - 30.0f;
+            }
+            d.getHistory().pushColumns (column.data(), column.data(), 48000.0, change.data());
         }
     };
     f.set (id (3, "freqLow"), 25.0f); // band 4's lower label at the plot's bottom
     push (40);
 
     int plans = 0;
-    for (const float zoom : {4.0f, 7.3f, 20.0f})
-        for (int band = 0; band < 5; ++band)
-        {
-            d.setTimeZoom (zoom);
-            d.setSelectedBand (band);
-            d.pollForChanges(); // takes in the band values
-            auto screen = render (d);
-            for (const int count : {1, 3, 1, 2})
+    for (const bool changeView : {false, true}) // the Change view's curve does not move either
+        for (const float zoom : {4.0f, 7.3f, 20.0f})
+            for (int band = 0; band < 5; ++band)
             {
-                push (count);
-                const auto plan = d.planScroll();
-                ASSERT_TRUE (plan.has_value()) << zoom << " " << band;
-                ++plans;
-                const auto area = plan->area;
-                screen.moveImageSection (area.getX(), area.getY(), area.getX() + plan->dx, area.getY(),
-                                         area.getWidth() - plan->dx, area.getHeight());
+                d.setShowChange (changeView);
+                d.setTimeZoom (zoom);
+                d.setSelectedBand (band);
+                d.pollForChanges(); // takes in the band values
+                auto screen = render (d);
+                for (const int count : {1, 3, 1, 2})
                 {
-                    juce::Graphics g (screen);
-                    g.reduceClipRegion (plan->toRepaint);
-                    d.paint (g);
+                    push (count);
+                    const auto plan = d.planScroll();
+                    ASSERT_TRUE (plan.has_value()) << zoom << " " << band;
+                    ++plans;
+                    const auto area = plan->area;
+                    screen.moveImageSection (area.getX(), area.getY(), area.getX() + plan->dx, area.getY(),
+                                             area.getWidth() - plan->dx, area.getHeight());
+                    {
+                        juce::Graphics g (screen);
+                        g.reduceClipRegion (plan->toRepaint);
+                        d.paint (g);
+                    }
+                    // A fresh picture, not the kept one: another view is drawn in between.
+                    d.setShowAfterGain (true);
+                    render (d);
+                    d.setShowAfterGain (false);
+                    d.setShowChange (changeView);
+                    const auto fresh = render (d);
+                    int differing = 0;
+                    for (int y = 0; y < fresh.getHeight(); ++y)
+                        for (int x = 0; x < fresh.getWidth(); ++x)
+                            differing += screen.getPixelAt (x, y) != fresh.getPixelAt (x, y) ? 1 : 0;
+                    ASSERT_EQ (differing, 0)
+                        << "zoom " << zoom << ", band " << band << ", " << pushed << " columns";
+                    screen = fresh;
                 }
-                // A fresh picture, not the kept one: the other view is drawn in between.
-                d.setShowAfterGain (true);
-                render (d);
-                d.setShowAfterGain (false);
-                const auto fresh = render (d);
-                int differing = 0;
-                for (int y = 0; y < fresh.getHeight(); ++y)
-                    for (int x = 0; x < fresh.getWidth(); ++x)
-                        differing += screen.getPixelAt (x, y) != fresh.getPixelAt (x, y) ? 1 : 0;
-                ASSERT_EQ (differing, 0)
-                    << "zoom " << zoom << ", band " << band << ", " << pushed << " columns";
-                screen = fresh;
             }
-        }
-    EXPECT_EQ (plans, 60);
+    EXPECT_EQ (plans, 120);
 }
 
 // Only new columns move: a moved band, another view or zoom, and no new column at all leave

@@ -71,7 +71,23 @@ TEST (UndoInTheWindow, KnobEditsUndoByMenuAndKeysAndOutliveTheWindow)
         press (*editor, 'z', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier));
     EXPECT_FLOAT_EQ (gainOf (processor, 2), dragged);
 
-    // So is each key press on a knob.
+    // Key presses and wheel ticks on a knob say where they come from: a quick run of either is
+    // one step.
+    {
+        auto& attack = editor->getBandKnob (0, Editor::KnobRow::attack);
+        const int steps = processor.getEditHistory().getNumUndoSteps();
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE (attack.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));
+        EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), steps + 1);
+        juce::MouseWheelDetails wheel{0.0f, 0.25f, false, false, false};
+        const auto at = attack.getLocalBounds().toFloat().getCentre();
+        for (int i = 0; i < 3; ++i)
+            attack.mouseWheelMove (varnelle::test::makeMouseEvent (attack, at, {}), wheel);
+        EXPECT_EQ (processor.getEditHistory().getNumUndoSteps(), steps + 2);
+    }
+
+    // So is each key press on a knob after a pause.
+    processor.getEditHistory().setClock ([] { return 1.0e9; });
     const int stepsBeforeKey = processor.getEditHistory().getNumUndoSteps();
     auto& release = editor->getBandKnob (2, Editor::KnobRow::release);
     EXPECT_TRUE (release.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));
@@ -160,4 +176,62 @@ TEST (DeltaInTheWindow, MenuAndKeySwitchItAndTheTopBarShowsItWithoutMovingAnythi
     EXPECT_TRUE (press (editor, 'd'));
     EXPECT_FALSE (processor.isListeningToChange());
     EXPECT_FALSE (press (editor, 'd', juce::ModifierKeys::commandModifier));
+}
+
+TEST (DeltaInTheWindow, OneBandsChangeIsRadioLikeWithTheChangeAndNamedInTheTopBar)
+{
+    VarnelleAudioProcessor processor;
+    Editor editor (processor, false);
+    auto& menu = editor.getPresetMenu();
+    EXPECT_EQ (processor.getListeningBand(), -1); // off whenever the plug-in is created
+    for (int band = 0; band < 5; ++band)
+    {
+        const auto entry = findEntry (menu.buildPresetMenu(), PresetMenu::listenToBandItem + band);
+        EXPECT_EQ (entry.text, "Listen to Band " + juce::String (band + 1) + "'s Change");
+        EXPECT_FALSE (entry.ticked);
+    }
+
+    // From the change to band 4 and back: one of them at a time.
+    menu.handlePresetMenuResult (PresetMenu::listenToChangeItem);
+    menu.handlePresetMenuResult (PresetMenu::listenToBandItem + 3);
+    EXPECT_EQ (processor.getListeningBand(), 3);
+    EXPECT_FALSE (findEntry (menu.buildPresetMenu(), PresetMenu::listenToChangeItem).ticked);
+    EXPECT_TRUE (findEntry (menu.buildPresetMenu(), PresetMenu::listenToBandItem + 3).ticked);
+    menu.handlePresetMenuResult (PresetMenu::listenToBandItem + 3);
+    EXPECT_EQ (processor.getListeningBand(), -1);
+    EXPECT_FALSE (processor.isListeningToChange());
+
+    // Shift+D listens to the selected band, D to all of them; the top bar names what is heard.
+    auto render = [&]
+    {
+        juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true);
+        juce::Graphics g (image);
+        editor.paintEntireComponent (g, true);
+        return image;
+    };
+    editor.selectBand (1);
+    const auto off = render();
+    EXPECT_TRUE (press (editor, 'D', juce::ModifierKeys::shiftModifier));
+    EXPECT_EQ (processor.getListeningBand(), 1);
+    const auto bandTwo = render();
+    EXPECT_TRUE (press (editor, 'd'));
+    EXPECT_EQ (processor.getListeningBand(), -1);
+    EXPECT_TRUE (processor.isListeningToChange());
+    const auto change = render();
+
+    const auto indicator = editor.getListeningIndicatorBounds();
+    EXPECT_TRUE (editor.getBannerBounds().contains (indicator));
+    EXPECT_FALSE (indicator.intersects (editor.getPresetBox().getBounds()));
+    int bandInside = 0, outside = 0, differentTexts = 0;
+    for (int y = 0; y < off.getHeight(); ++y)
+        for (int x = 0; x < off.getWidth(); ++x)
+        {
+            const bool inside = indicator.contains (x, y);
+            if (off.getPixelAt (x, y) != bandTwo.getPixelAt (x, y))
+                ++(inside ? bandInside : outside);
+            differentTexts += bandTwo.getPixelAt (x, y) != change.getPixelAt (x, y) ? 1 : 0;
+        }
+    EXPECT_GT (bandInside, 500);
+    EXPECT_EQ (outside, 0);
+    EXPECT_GT (differentTexts, 100); // "Listening to Band 2's Change" is not the change's text
 }

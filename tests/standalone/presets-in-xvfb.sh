@@ -232,11 +232,12 @@ shot "bravo-loaded"
 make_preset Charlie band2_gain=-4
 printf 'overwritten behind the app' >"$presets/Bravo.varnellepreset"
 
-# 3. "..." -> "Refresh List", above "Listen to the Change", "Redo" (disabled: nothing to
-#    redo) and "Undo Load Preset 'Bravo'"; the keys wrap from the top to the last entry.
+# 3. "..." -> "Refresh List", above "View: Change", the five "Listen to Band N's Change",
+#    "Listen to the Change", "Redo" (disabled: nothing to redo) and "Undo Load Preset 'Bravo'";
+#    the keys wrap from the top to the last entry.
 popup="$(open_popup "$menuButtonX" "$menuButtonY")"
 shot "preset-menu"
-keys Up Up Up
+keys Up Up Up Up Up Up Up Up Up
 shot "refresh-highlighted"
 choose_highlighted
 sleep 0.3

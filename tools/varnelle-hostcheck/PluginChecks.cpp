@@ -1418,7 +1418,9 @@ void PluginChecker::checkEditor (bool whileProcessing)
 void PluginChecker::checkEditorKeys()
 {
     const juce::String title = "window keys: D makes the output the change (exactly silent with every band "
-                               "at 0 dB); Ctrl+Z undoes a key edit, Ctrl+Y redoes it in a reopened editor";
+                               "at 0 dB); Ctrl+Z undoes a key edit, Ctrl+Y redoes it in a reopened editor; "
+                               "Shift+D listens to band 1 alone, and the window closes and opens in the "
+                               "Change view (C) with it on";
     if (const auto reason = whyNoEditor(); reason.isNotEmpty())
     {
         report.skip (tag(), title, reason);
@@ -1519,6 +1521,20 @@ void PluginChecker::checkEditorKeys()
         type (*editor, {"d"});
         if (outputIsSilent (4096))
             problems.add ("a second D did not bring the sound back");
+
+        // Band 1 alone changes nothing at 0 dB; the window closes in the Change view while
+        // the band is being listened to, and opens again so.
+        type (*editor, {"shift+d", "c"});
+        if (!outputIsSilent (4096))
+            problems.add ("after Shift+D, listening to band 1 at 0 dB is not exactly silent");
+        closeEditor (std::move (editor), !plugin.isVst3());
+    }
+
+    if (auto editor = openEditor(); editor != nullptr && problems.isEmpty())
+    {
+        type (*editor, {"c", "shift+d"});
+        if (outputIsSilent (4096))
+            problems.add ("a second Shift+D in a reopened editor did not bring the sound back");
         closeEditor (std::move (editor), !plugin.isVst3());
     }
 

@@ -128,7 +128,8 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
 
         const bool takesValue = name == "--set" || name == "--block" || name == "--state" ||
                                 name == "--save-state" || name == "--spectra" || name == "--snapshot" ||
-                                name == "--size" || name == "--view" || name == "--select";
+                                name == "--size" || name == "--view" || name == "--select" ||
+                                name == "--gain-changes" || name == "--listen-to-band";
 
         if (!takesValue)
             return failure ("unknown option '" + arg + "' (see --help)");
@@ -162,9 +163,16 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
         }
         else if (name == "--view")
         {
-            if (value != "before" && value != "after")
-                return failure ("--view expects 'before' or 'after', got '" + value + "'");
+            if (value != "before" && value != "after" && value != "change")
+                return failure ("--view expects 'before', 'after' or 'change', got '" + value + "'");
             options.snapshotShowsAfterGain = value == "after";
+            options.snapshotShowsChange = value == "change";
+        }
+        else if (name == "--listen-to-band")
+        {
+            if (value.length() != 1 || !value.containsOnly ("12345"))
+                return failure ("--listen-to-band expects a band number from 1 to 5, got '" + value + "'");
+            options.listenedBand = value.getIntValue() - 1;
         }
         else if (name == "--select")
         {
@@ -183,10 +191,15 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
                 options.saveStatePath = value;
             else if (name == "--snapshot")
                 options.snapshotPath = value;
+            else if (name == "--gain-changes")
+                options.gainChangesPath = value;
             else
                 options.spectraPath = value;
         }
     }
+
+    if (options.listensToChange && options.listenedBand >= 0)
+        return failure ("--listen-to-change and --listen-to-band are two ways of listening: give one");
 
     if (positional.size() > 2)
         return failure ("too many arguments: '" + positional[2] + "' (expected an input and an output file)");
@@ -201,6 +214,9 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
 
         if (options.spectraPath.isNotEmpty())
             return failure ("--spectra needs an input and an output file");
+
+        if (options.gainChangesPath.isNotEmpty())
+            return failure ("--gain-changes needs an input and an output file");
 
         if (options.snapshotPath.isNotEmpty())
             return failure ("--snapshot needs an input and an output file");
@@ -246,6 +262,13 @@ Options:
                       (past the end of IN: the silence that flushes the latency), so there
                       are floor(length / 512) + 1 rows. Values are display levels 0..1,
                       (dB + 100) / 100, before and after the band gains.
+  --gain-changes FILE.csv
+                      Writes what the bands did to each analysis frame of channel 0 (the
+                      frames of --spectra): columns frame,band1..band5,change_0..change_1023.
+                      bandN is that band's activity: its gain, in dB, at the bin where its
+                      smoothed gain lies furthest from 0 dB (negative: a cut); change_i is the
+                      gain in dB that display bin i was given by the five bands together.
+                      Exactly 0 where nothing changes.
   --snapshot FILE.png Writes a picture of the plug-in window as it looks at the end of the
                       render, its display having followed the audio at 30 frames a second.
   --size WxH          The window size for --snapshot (default 1140x760; 900x620 to 2400x1600).
@@ -253,7 +276,12 @@ Options:
                       the output minus IN (exactly 0 past the start-up where no band
                       changes anything), as
                       "Listen to the Change" in the window; a --snapshot shows it on.
-  --view before|after The display's view for --snapshot (default before).
+  --listen-to-band N  Writes what band N (1 to 5) alone adds or removes: the output that
+                      only its gains would give, minus IN (exactly 0 where that band changes
+                      nothing). Not together with --listen-to-change.
+  --view before|after|change
+                      The display's view for --snapshot (default before); change shows the
+                      gain change the bands made, as "View: Change" does in the window.
   --select N          The band (1 to 5) selected in the window for --snapshot (default 1).
   -h, --help          Prints this text.
 

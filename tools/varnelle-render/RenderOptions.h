@@ -26,13 +26,16 @@ struct RenderOptions
     juce::String statePath;
     juce::String saveStatePath;
     juce::String spectraPath;
+    juce::String gainChangesPath;
     bool listensToChange = false; // "Listen to the Change": OUT is what the bands add or remove
+    int listenedBand = -1;        // 0..4: OUT is what that band alone adds or removes
 
     // The editor window as it looks at the end of the render.
     juce::String snapshotPath;
     int snapshotWidth = 1140;
     int snapshotHeight = 760;
     bool snapshotShowsAfterGain = false;
+    bool snapshotShowsChange = false;
     int snapshotSelectedBand = 0; // band index 0..4
 
     bool showHelp = false;

@@ -1,5 +1,6 @@
 #include "Renderer.h"
 
+#include "FrameCsv.h"
 #include "InputAudio.h"
 #include "InterruptCleanup.h"
 
@@ -221,49 +222,6 @@ juce::Result applySettings (VarnelleAudioProcessor& processor, const std::vector
 }
 
 /** Writes the analyzer frames as CSV rows, each float with enough digits to read back exactly. */
-class SpectraCsvWriter
-{
-public:
-    explicit SpectraCsvWriter (juce::OutputStream& destination) : out (destination) {}
-
-    bool writeHeader()
-    {
-        line = "frame";
-        for (const char* prefix : {",before_", ",after_"})
-            for (int i = 0; i < varnelle::numDisplayBins; ++i)
-                line.append (prefix).append (std::to_string (i));
-        return writeLine();
-    }
-
-    bool writeFrame (int frameIndex, const float* before, const float* after)
-    {
-        line = std::to_string (frameIndex);
-        appendValues (before);
-        appendValues (after);
-        return writeLine();
-    }
-
-private:
-    void appendValues (const float* values)
-    {
-        char text[32];
-        for (int i = 0; i < varnelle::numDisplayBins; ++i)
-        {
-            const int length = std::snprintf (text, sizeof (text), ",%.9g", (double)values[i]);
-            line.append (text, (size_t)juce::jlimit (0, (int)sizeof (text) - 1, length));
-        }
-    }
-
-    bool writeLine()
-    {
-        line.push_back ('\n');
-        return out.write (line.data(), line.size());
-    }
-
-    juce::OutputStream& out;
-    std::string line;
-};
-
 /** One pass of the processor over an input file. The steps are separate so that every
     output can be opened, and so checked for writability, before the long part starts. */
 class AudioRender
@@ -275,7 +233,11 @@ public:
           audioOutput (renderOptions.outputPath)
     {
         if (options.spectraPath.isNotEmpty())
-            spectraOutput = std::make_unique<PendingOutput> (options.spectraPath);
+            frameFiles.push_back ({std::make_unique<PendingOutput> (options.spectraPath),
+                                   FrameCsvWriter::Content::spectra, nullptr});
+        if (options.gainChangesPath.isNotEmpty())
+            frameFiles.push_back ({std::make_unique<PendingOutput> (options.gainChangesPath),
+                                   FrameCsvWriter::Content::gainChanges, nullptr});
         if (options.snapshotPath.isNotEmpty())
             snapshotOutput = std::make_unique<PendingOutput> (options.snapshotPath);
     }
@@ -292,6 +254,7 @@ public:
         auto& viewButton =
             options.snapshotShowsAfterGain ? editor->getAfterButton() : editor->getBeforeButton();
         viewButton.setToggleState (true, juce::sendNotificationSync);
+        editor->showChangeView (options.snapshotShowsChange);
     }
 
     /** The display's 30 Hz timer, in audio time: one tick per 1/30 s of rendered audio. */
@@ -303,6 +266,7 @@ public:
         while ((double)nextDisplayTick * sampleRate / 30.0 <= (double)position)
         {
             editor->getSpectrogram().timerCallback();
+            editor->getActivityMeters().poll (1000.0 * (double)nextDisplayTick / 30.0); // audio time, ms
             ++nextDisplayTick;
         }
     }
@@ -366,6 +330,7 @@ public:
 
         processor.setNonRealtime (true);
         processor.setListeningToChange (options.listensToChange);
+        processor.setListeningToBand (options.listenedBand);
         processor.prepareToPlay (sampleRate, options.blockSize);
         return juce::Result::ok();
     }
@@ -382,14 +347,14 @@ public:
                          formatNumber (sampleRate) + " Hz to " + quoted (audioOutput.getPath()));
         audioOutput.stream.release(); // the writer owns and closes it now
 
-        if (spectraOutput != nullptr)
+        for (auto& file : frameFiles)
         {
-            if (const auto opened = spectraOutput->open(); opened.failed())
+            if (const auto opened = file.output->open(); opened.failed())
                 return opened;
 
-            spectraWriter = std::make_unique<SpectraCsvWriter> (*spectraOutput->stream);
-            if (!spectraWriter->writeHeader())
-                return fail ("cannot write " + quoted (spectraOutput->getPath()));
+            file.writer = std::make_unique<FrameCsvWriter> (*file.output->stream, file.content);
+            if (!file.writer->writeHeader())
+                return fail ("cannot write " + quoted (file.output->getPath()));
         }
 
         if (snapshotOutput != nullptr)
@@ -419,7 +384,7 @@ public:
             // A frame is published at the last sample of every hop-aligned stretch, so a
             // chunk that never crosses a hop boundary holds at most one new frame, which is
             // polled before the next can replace it.
-            if (spectraWriter != nullptr)
+            if (!frameFiles.empty())
                 end = std::min (end, (position / hop + 1) * hop);
 
             int fromInput = 0;
@@ -453,8 +418,8 @@ public:
             if (skip < numSamples && !writer->writeFromAudioSampleBuffer (chunk, skip, numSamples - skip))
                 return fail ("cannot write " + quoted (audioOutput.getPath()) + " (is the disk full?)");
 
-            if (spectraWriter != nullptr)
-                if (const auto polled = pollSpectra(); polled.failed())
+            if (!frameFiles.empty())
+                if (const auto polled = pollFrame(); polled.failed())
                     return polled;
 
             position = end;
@@ -483,10 +448,10 @@ public:
                          " completely (is the disk full?)");
         check.reset();
 
-        if (spectraOutput != nullptr)
+        for (auto& file : frameFiles)
         {
-            spectraWriter.reset();
-            if (const auto closed = spectraOutput->close(); closed.failed())
+            file.writer.reset();
+            if (const auto closed = file.output->close(); closed.failed())
                 return closed;
         }
 
@@ -498,8 +463,8 @@ public:
         if (const auto committed = audioOutput.commit(); committed.failed())
             return committed;
 
-        if (spectraOutput != nullptr)
-            if (const auto committed = spectraOutput->commit(); committed.failed())
+        for (auto& file : frameFiles)
+            if (const auto committed = file.output->commit(); committed.failed())
                 return committed;
 
         if (snapshotOutput != nullptr)
@@ -554,18 +519,19 @@ private:
         return std::min (input->getProportionRead(), 0.99);
     }
 
-    juce::Result pollSpectra()
+    juce::Result pollFrame()
     {
         const int previous = lastSeenFrame;
-        if (!processor.getLatestSpectra (before.data(), after.data(), lastSeenFrame))
+        if (!processor.getLatestDisplayFrame (*latestFrame, lastSeenFrame))
             return juce::Result::ok();
 
         if (lastSeenFrame != previous + 1)
             return fail ("analyzer frames " + juce::String (previous) + " to " +
                          juce::String (lastSeenFrame - 2) + " were published before they could be written");
 
-        if (!spectraWriter->writeFrame (lastSeenFrame - 1, before.data(), after.data()))
-            return fail ("cannot write " + quoted (spectraOutput->getPath()) + " (is the disk full?)");
+        for (auto& file : frameFiles)
+            if (!file.writer->writeFrame (lastSeenFrame - 1, *latestFrame))
+                return fail ("cannot write " + quoted (file.output->getPath()) + " (is the disk full?)");
 
         return juce::Result::ok();
     }
@@ -584,14 +550,19 @@ private:
     // its stream, before the temporary file goes.
     PendingOutput audioOutput;
     std::unique_ptr<juce::AudioFormatWriter> writer;
-    std::unique_ptr<PendingOutput> spectraOutput;
-    std::unique_ptr<SpectraCsvWriter> spectraWriter;
+    // A file of one row per analysis frame (--spectra, --gain-changes).
+    struct FrameFile
+    {
+        std::unique_ptr<PendingOutput> output;
+        FrameCsvWriter::Content content;
+        std::unique_ptr<FrameCsvWriter> writer;
+    };
+    std::vector<FrameFile> frameFiles;
     std::unique_ptr<PendingOutput> snapshotOutput;
     std::unique_ptr<VarnelleAudioProcessorEditor> editor;
     juce::int64 nextDisplayTick = 1;
 
-    std::array<float, varnelle::numDisplayBins> before{};
-    std::array<float, varnelle::numDisplayBins> after{};
+    std::unique_ptr<varnelle::DisplayFrame> latestFrame = std::make_unique<varnelle::DisplayFrame>();
     int lastSeenFrame = 0;
 };
 } // namespace
