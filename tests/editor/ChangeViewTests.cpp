@@ -117,7 +117,8 @@ TEST (ChangeView, TheMenuAndTheCKeySwitchItAndBeforeAndAfterLeaveIt)
     auto entry = [&]
     {
         juce::PopupMenu::Item last;
-        for (juce::PopupMenu::MenuItemIterator it (menu.buildPresetMenu()); it.next();)
+        const auto built = menu.buildPresetMenu(); // alive while it is iterated
+        for (juce::PopupMenu::MenuItemIterator it (built); it.next();)
             last = it.getItem();
         return last; // after all the entries the menu had
     };
