@@ -4,12 +4,13 @@
 // 48 kHz device would ask for them. Prints the process's user + system time over the measured
 // seconds as a share of one core (the audio thread included, as in the Standalone app).
 //
-// Usage: varnelle-window-cpu idle|audio|screen [SECONDS] [WxH] [X]   (on a display: window-cpu.sh)
+// Usage: varnelle-window-cpu idle|audio|screen [SECONDS] [WxH] [X [change]]   (on a display: window-cpu.sh)
 // The size is the editor's (default 1140x760, within its resize limits). "screen" follows audio
 // as "audio" does, then checks the window's pixels on the display against the editor painted
 // afresh (the plot scrolls by moving pixels on screen, which must come to the same picture);
 // X places the window's left edge, so that a window partly beyond the screen's right edge can
-// be checked too.
+// be checked too; "change" after it shows the Change view with the keys on an edge of the
+// display (its focus outline lies over the plot).
 
 #include "BenchmarkSetup.h"
 #include "ScreenGrab.h"
@@ -166,6 +167,15 @@ int main (int argc, char** argv)
     if (argc >= 5)
         window.setTopLeftPosition (std::atoi (argv[4]), window.getY());
     window.setVisible (true);
+    juce::Component* focusedEdge = nullptr;
+    if (argc >= 6 && std::strcmp (argv[5], "change") == 0)
+    {
+        auto& keyed = static_cast<VarnelleAudioProcessorEditor&> (*editor);
+        keyed.showChangeView (true);
+        focusedEdge = keyed.getSpectrogram().getChildComponent (1); // the upper frequency edge
+        // Once the window is on screen: an unmapped window cannot take the focus.
+        juce::Timer::callAfterDelay (1000, [focusedEdge] { focusedEdge->grabKeyboardFocus(); });
+    }
 
     std::unique_ptr<PacedAudio> audio;
     if (withAudio)
@@ -180,6 +190,11 @@ int main (int argc, char** argv)
     {
         auto& display = static_cast<VarnelleAudioProcessorEditor&> (*editor).getSpectrogram();
         screenAgrees = screenShowsTheDisplay (window, display);
+        if (focusedEdge != nullptr && !focusedEdge->hasKeyboardFocus (false))
+        {
+            std::printf ("the display's edge did not keep the keyboard focus\n");
+            screenAgrees = false;
+        }
         messageManager->stopDispatchLoop();
     };
     juce::Timer::callAfterDelay (3000, [&] { start = processCpuSeconds(); });

@@ -101,12 +101,17 @@ std::optional<SpectrogramComponent::ScrollPlan> SpectrogramComponent::planScroll
     if (!dx || *dx <= 0 || *dx >= area.getWidth())
         return std::nullopt;
 
+    // What does not move with the picture: the overlay's texts and the edge elements (a focused
+    // one draws its outline), painted again where they are and where the move carried them.
+    auto still = BandOverlay::getAreasThatDoNotScroll (layout, bands, selectedBand, showChange);
+    for (auto* child : getChildren())
+        if (child->isVisible())
+            still.add (child->getBounds());
     ScrollPlan plan{area, *dx, {}};
-    // Each text painted again where it is, and where the move carried its old pixels.
-    for (const auto& still : BandOverlay::getAreasThatDoNotScroll (layout, bands, selectedBand, showChange))
+    for (const auto& place : still)
     {
-        plan.toRepaint.add (still);
-        plan.toRepaint.add (still.translated (-*dx, 0));
+        plan.toRepaint.add (place);
+        plan.toRepaint.add (place.translated (-*dx, 0));
     }
     plan.toRepaint.add (area.withLeft (area.getRight() - *dx));
     plan.toRepaint.clipTo (layout.plot);

@@ -37,18 +37,29 @@ struct Xlib
     using FreeGC = int (*) (Display*, GC);
     using Sync = int (*) (Display*, Bool);
     using CheckTypedWindowEvent = Bool (*) (Display*, Window, int, XEvent*);
+    using Predicate = Bool (*) (Display*, XEvent*, XPointer);
+    using CheckIfEvent = Bool (*) (Display*, XEvent*, Predicate, XPointer);
+    using EventsQueued = int (*) (Display*, int);
+    using SendEvent = Status (*) (Display*, Window, Bool, long, XEvent*);
+    using Flush = int (*) (Display*);
 
     CopyArea copyArea = nullptr;
     CreateGC createGC = nullptr;
     FreeGC freeGC = nullptr;
     Sync sync = nullptr;
     CheckTypedWindowEvent checkTypedWindowEvent = nullptr;
+    CheckIfEvent checkIfEvent = nullptr;
+    EventsQueued eventsQueued = nullptr;
+    SendEvent sendEvent = nullptr;
+    Flush flush = nullptr;
 
     static const Xlib* get()
     {
         static const Xlib xlib = load();
         return xlib.copyArea != nullptr && xlib.createGC != nullptr && xlib.freeGC != nullptr &&
-                       xlib.sync != nullptr && xlib.checkTypedWindowEvent != nullptr
+                       xlib.sync != nullptr && xlib.checkTypedWindowEvent != nullptr &&
+                       xlib.checkIfEvent != nullptr && xlib.eventsQueued != nullptr &&
+                       xlib.sendEvent != nullptr && xlib.flush != nullptr
                    ? &xlib
                    : nullptr;
     }
@@ -66,22 +77,65 @@ private:
         xlib.sync = reinterpret_cast<Sync> (::dlsym (library, "XSync"));
         xlib.checkTypedWindowEvent =
             reinterpret_cast<CheckTypedWindowEvent> (::dlsym (library, "XCheckTypedWindowEvent"));
+        xlib.checkIfEvent = reinterpret_cast<CheckIfEvent> (::dlsym (library, "XCheckIfEvent"));
+        xlib.eventsQueued = reinterpret_cast<EventsQueued> (::dlsym (library, "XEventsQueued"));
+        xlib.sendEvent = reinterpret_cast<SendEvent> (::dlsym (library, "XSendEvent"));
+        xlib.flush = reinterpret_cast<Flush> (::dlsym (library, "XFlush"));
         return xlib;
     }
 };
 
-// The component's X window, when its pixels are the component's own at one to one.
+// The component's X window, when the component shows in it at one to one, moved only.
 juce::ComponentPeer* unscaledX11Peer (juce::Component& component)
 {
     auto* peer = component.getPeer();
     if (peer == nullptr || peer->getNativeHandle() == nullptr || peer->getPlatformScaleFactor() != 1.0 ||
-        juce::Component::getApproximateScaleFactorForComponent (&component) != 1.0f ||
-        peer->getComponent().getDesktopScaleFactor() != 1.0f)
+        peer->getComponent().getDesktopScaleFactor() != 1.0f || !component.isShowing())
         return nullptr;
-    if (juce::XWindowSystem::getInstanceWithoutCreating() == nullptr || Xlib::get() == nullptr)
+    for (auto* c = &component; c != nullptr; c = c->getParentComponent())
+        if (c->isTransformed())
+            return nullptr;
+    auto* windowSystem = juce::XWindowSystem::getInstanceWithoutCreating();
+    if (windowSystem == nullptr || windowSystem->getDisplay() == nullptr || Xlib::get() == nullptr)
         return nullptr;
     return peer;
 }
+
+// Whether `area` of the component shows in full in its window: inside every parent, and under
+// no later sibling of it or of a parent.
+bool showsWhole (juce::Component& component, juce::Rectangle<int> area)
+{
+    auto* c = &component;
+    while (auto* parent = c->getParentComponent())
+    {
+        area = parent->getLocalArea (c, area);
+        if (!parent->getLocalBounds().contains (area))
+            return false;
+        for (int i = parent->getIndexOfChildComponent (c) + 1; i < parent->getNumChildComponents(); ++i)
+            if (auto* above = parent->getChildComponent (i);
+                above->isVisible() && above->getBounds().intersects (area))
+                return false;
+        c = parent;
+    }
+    return true;
+}
+
+// Finds, without taking them, the Expose events of one window still in Xlib's queue: the parts
+// of it that were uncovered but not yet painted, whose stale pixels a move would carry along.
+struct QueuedExposes
+{
+    ::Window window;
+    juce::RectangleList<int> areas;
+
+    static Bool note (Display*, XEvent* event, XPointer self)
+    {
+        auto& exposes = *reinterpret_cast<QueuedExposes*> (self);
+        if (event->type == Expose && event->xexpose.window == exposes.window)
+            exposes.areas.add (
+                {event->xexpose.x, event->xexpose.y, event->xexpose.width, event->xexpose.height});
+        return False;
+    }
+};
 } // namespace
 
 bool paintWhatTheWindowOwes (juce::Component& component)
@@ -113,6 +167,10 @@ bool scrollLeft (juce::Component& component, juce::Rectangle<int> area, int dx,
     auto& top = peer->getComponent();
     const auto inWindow = top.getLocalArea (&component, area);
 
+    // Only pixels that are the component's own may move: nothing over it, nothing cut off.
+    if (!showsWhole (component, area))
+        return false;
+
     {
         const juce::XWindowSystemUtilities::ScopedXLock lock;
         // Asks the server to say which pixels it could not copy (GraphicsExpose).
@@ -136,6 +194,30 @@ bool scrollLeft (juce::Component& component, juce::Rectangle<int> area, int dx,
         }
         while (xlib.checkTypedWindowEvent (display, window, NoExpose, &event))
         {
+        }
+
+        // Uncovered parts JUCE has not painted yet were moved as they were: paint them where
+        // they are and where they went (JUCE paints the first when it reads their events).
+        QueuedExposes exposes{window, {}};
+        xlib.checkIfEvent (display, &event, &QueuedExposes::note, reinterpret_cast<XPointer> (&exposes));
+        for (const auto& exposed : exposes.areas)
+        {
+            const auto inComponent = component.getLocalArea (&top, exposed);
+            toRepaint.add (inComponent);
+            toRepaint.add (inComponent.translated (-dx, 0));
+        }
+
+        // The round trip may have read events into Xlib's queue, where JUCE, which waits for
+        // the connection to become readable, would leave them until other traffic came. An
+        // event of no meaning to JUCE, sent to the window, brings it to read them.
+        if (xlib.eventsQueued (display, QueuedAlready) > 0)
+        {
+            XEvent wake{};
+            wake.xclient.type = ClientMessage;
+            wake.xclient.window = window;
+            wake.xclient.format = 32;
+            xlib.sendEvent (display, window, False, NoEventMask, &wake);
+            xlib.flush (display);
         }
     }
 

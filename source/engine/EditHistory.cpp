@@ -104,7 +104,13 @@ void EditHistory::close()
             step.changes.push_back ({i, valuesAtStart[(size_t)i], now});
     }
     if (step.changes.empty())
+    {
+        // A drag or a click that changed nothing still ends a run; a wheel tick or key press
+        // against a limit does not.
+        if (openSource != Source::wheel && openSource != Source::key)
+            lastStepOpenToRuns = false;
         return;
+    }
     step.source = openSource;
     step.lastChangeMs = clock();
     record (std::move (step));

@@ -873,6 +873,26 @@ TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
 {
     Fixture f (900, 420);
     auto& d = *f.display;
+    // In a window, with the keys on the selected band's upper frequency edge: its focus outline
+    // lies over the plot too.
+    struct Window : juce::Component
+    {
+        juce::ComponentPeer* createNewPeer (int, void*) override
+        {
+            return new varnelle::test::FakePeer (*this, true);
+        }
+    } window;
+    window.setBounds (d.getBounds());
+    window.addAndMakeVisible (d);
+    window.addToDesktop (0);
+    window.setVisible (true);
+    auto renderAll = [&]
+    {
+        juce::Image image (juce::Image::ARGB, d.getWidth(), d.getHeight(), true);
+        juce::Graphics g (image);
+        d.paintEntireComponent (g, false);
+        return image;
+    };
     int pushed = 0;
     auto push = [&] (int count)
     {
@@ -900,7 +920,10 @@ TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
                 d.setTimeZoom (zoom);
                 d.setSelectedBand (band);
                 d.pollForChanges(); // takes in the band values
-                auto screen = render (d);
+                auto* upperEdge = d.getChildComponent (1);
+                upperEdge->grabKeyboardFocus();
+                ASSERT_TRUE (upperEdge->hasKeyboardFocus (false));
+                auto screen = renderAll();
                 for (const int count : {1, 3, 1, 2})
                 {
                     push (count);
@@ -913,14 +936,14 @@ TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
                     {
                         juce::Graphics g (screen);
                         g.reduceClipRegion (plan->toRepaint);
-                        d.paint (g);
+                        d.paintEntireComponent (g, false);
                     }
                     // A fresh picture, not the kept one: another view is drawn in between.
                     d.setShowAfterGain (true);
-                    render (d);
+                    renderAll();
                     d.setShowAfterGain (false);
                     d.setShowChange (changeView);
-                    const auto fresh = render (d);
+                    const auto fresh = renderAll();
                     int differing = 0;
                     for (int y = 0; y < fresh.getHeight(); ++y)
                         for (int x = 0; x < fresh.getWidth(); ++x)
@@ -931,6 +954,8 @@ TEST (SpectrogramPaint, MovingTheLastPaintingAndPaintingThePlanGivesAFreshOne)
                 }
             }
     EXPECT_EQ (plans, 120);
+    window.removeFromDesktop();
+    window.removeChildComponent (&d);
 }
 
 // Only new columns move: a moved band, another view or zoom, and no new column at all leave

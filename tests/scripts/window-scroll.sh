@@ -18,8 +18,9 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 export HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config"
 
-# Each names its arguments: size, and where the window's left edge goes (2000: half beyond).
-for args in "1140x760" "2400x1600" "1140x760 2000"; do
+# Each names its arguments: size, where the window's left edge goes (2000: half beyond), and
+# "change" for the Change view with an edge of the display focused (its outline over the plot).
+for args in "1140x760" "2400x1600" "1140x760 2000" "1140x760 300 change"; do
     # shellcheck disable=SC2086
     "$program" screen 2 $args || fail "the screen differs from the display ($args)"
 done
