@@ -221,6 +221,30 @@ TEST_F (DamagedInput, AiffWithAnImpossibleSampleSizeFailsClearly)
     EXPECT_FALSE (file ("out.wav").exists());
 }
 
+// JUCE's reader of Apple's "cate" chunk reads past its data when the data does not end on a
+// whole tag (found by the fuzzer, under AddressSanitizer); the chunk is of no use to a render,
+// so the renderer's reader never shows it to JUCE's.
+TEST_F (DamagedInput, AiffLoopCategoriesAreNotReadAndTheSoundIsAsWithout)
+{
+    juce::AiffAudioFormat aiff;
+    const auto intact = encodeOneSecond (aiff, 16);
+    const auto reference = renderIntact ("intact.aiff", intact);
+    ASSERT_FALSE (HasFailure());
+
+    auto withCategories = intact;
+    // 4 bytes JUCE skips, then 201 bytes of which the last starts a tag (tags go every 50).
+    juce::MemoryBlock chunk ("cate\0\0\0\xcd", 8);
+    juce::MemoryBlock data (4 + 201 + 1, true); // and a byte to an even length
+    data[4 + 200] = 'R';
+    chunk.append (data.getData(), data.getSize());
+    withCategories.append (chunk.getData(), chunk.getSize());
+    const auto formSize = (juce::uint32)withCategories.getSize() - 8;
+    for (int k = 0; k < 4; ++k)
+        withCategories[4 + k] = (char)(formSize >> (24 - 8 * k));
+    EXPECT_TRUE (render ("categories.aiff", withCategories) == reference);
+    EXPECT_TRUE (warnings.isEmpty()) << warnings.joinIntoString ("\n");
+}
+
 #ifdef VARNELLE_RENDER_BINARY
 /** Starts the real renderer on a long render and stops it with `signalNumber` once its
     temporary outputs exist. Returns its exit status, or -1 if it did not end that way. */

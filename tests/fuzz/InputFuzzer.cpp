@@ -90,6 +90,15 @@ void writeSeeds (const juce::File& dir)
     writeSeed (dir, "placeholder-size.wav", placeholder);
     writeSeed (dir, "stereo-16.aiff", encode (aiff, 2, 300, 16));
     writeSeed (dir, "mono-24.aiff", encode (aiff, 1, 120, 24));
+    // Apple's loop categories after the sound: a tag, then data not ending on a whole tag.
+    auto categories = encode (aiff, 1, 120, 16);
+    const char cate[] = "cate\0\0\0\x40\0\0\0\0Rock/Blues";
+    categories.append (cate, sizeof (cate) - 1);
+    categories.ensureSize (categories.getSize() + 8 + 64 - (sizeof (cate) - 1), true);
+    const auto formSize = (juce::uint32)categories.getSize() - 8;
+    for (int k = 0; k < 4; ++k)
+        categories[4 + k] = (char)(formSize >> (24 - 8 * k));
+    writeSeed (dir, "categories.aiff", categories);
     writeSeed (dir, "stereo-16.flac", encode (flac, 2, 5000, 16));
     writeSeed (dir, "mono-24.flac", encode (flac, 1, 3000, 24));
 }

@@ -211,6 +211,61 @@ private:
 
 // --- AIFF -----------------------------------------------------------------------------------
 
+/** The AIFF file as JUCE's reader is to see it: the chunks it mishandles renamed, so that it
+    skips them. Its reader of Apple's "cate" chunk (loop categories, of no use to a render)
+    reads up to two bytes past the chunk's data when the data does not end on a whole tag. The
+    chunks are found by walking the file as JUCE's reader does. */
+class AiffWithoutUnsafeChunks final : public juce::InputStream
+{
+public:
+    explicit AiffWithoutUnsafeChunks (std::unique_ptr<juce::InputStream> sourceToUse)
+        : source (std::move (sourceToUse))
+    {
+        findChunksToRename();
+        source->setPosition (0);
+    }
+
+    juce::int64 getTotalLength() override { return source->getTotalLength(); }
+    bool isExhausted() override { return source->isExhausted(); }
+    juce::int64 getPosition() override { return source->getPosition(); }
+    bool setPosition (juce::int64 newPosition) override { return source->setPosition (newPosition); }
+
+    int read (void* destination, int maxBytes) override
+    {
+        const auto start = source->getPosition();
+        const int got = source->read (destination, maxBytes);
+        auto* bytes = static_cast<char*> (destination);
+        for (const auto id : renamedIds)
+            for (int k = 0; k < 4; ++k)
+                if (const auto at = id + k - start; at >= 0 && at < got)
+                    bytes[at] = "skip"[k];
+        return got;
+    }
+
+private:
+    void findChunksToRename()
+    {
+        const auto total = source->getTotalLength();
+        char header[12] = {};
+        if (source->read (header, 12) != 12)
+            return;
+        const auto end = 8 + (juce::int64) (juce::int32)juce::ByteOrder::bigEndianInt (header + 4);
+        for (juce::int64 position = 12; position < end && position + 8 <= total;)
+        {
+            char chunk[8] = {};
+            if (!source->setPosition (position) || source->read (chunk, 8) != 8)
+                return;
+            if (std::memcmp (chunk, "cate", 4) == 0)
+                renamedIds.push_back (position);
+            const auto chunkEnd = position + 8 + (juce::int64)juce::ByteOrder::bigEndianInt (chunk + 4);
+            position = chunkEnd + (chunkEnd & 1);
+        }
+    }
+
+    std::unique_ptr<juce::InputStream> source;
+    std::vector<juce::int64> renamedIds; // where a renamed chunk's id starts
+};
+
 /** JUCE's AIFF reader, which takes its length from the sound data's real size; the length is
     still held to what the bytes could carry. */
 class AiffInput final : public InputAudio
@@ -430,7 +485,7 @@ juce::Result openInputAudio (std::unique_ptr<juce::InputStream> stream, const ju
     if (hasId (magic, "FORM") && (hasId (magic + 8, "AIFF") || hasId (magic + 8, "AIFC")))
     {
         std::unique_ptr<juce::AudioFormatReader> reader (
-            juce::AiffAudioFormat().createReaderFor (stream.release(), true));
+            juce::AiffAudioFormat().createReaderFor (new AiffWithoutUnsafeChunks (std::move (stream)), true));
         // JUCE's AIFF reader decodes these sample sizes only, and loops for ever on frames
         // larger than its 5760-byte buffer.
         const auto bits = reader != nullptr ? reader->bitsPerSample : 0;
