@@ -221,28 +221,38 @@ TEST_F (DamagedInput, AiffWithAnImpossibleSampleSizeFailsClearly)
     EXPECT_FALSE (file ("out.wav").exists());
 }
 
-// JUCE's reader of Apple's "cate" chunk reads past its data when the data does not end on a
-// whole tag (found by the fuzzer, under AddressSanitizer); the chunk is of no use to a render,
-// so the renderer's reader never shows it to JUCE's.
-TEST_F (DamagedInput, AiffLoopCategoriesAreNotReadAndTheSoundIsAsWithout)
+// JUCE's readers of AIFF metadata trust it: its reader of Apple's "cate" chunk reads past the
+// data when it does not end on a whole tag (found by the fuzzer, under AddressSanitizer), its
+// reader of "INST" allocates what the length field says. A render needs none of it, so the
+// renderer's reader shows JUCE's the sound's chunks only.
+TEST_F (DamagedInput, AiffMetadataIsNotReadAndTheSoundIsAsWithout)
 {
     juce::AiffAudioFormat aiff;
     const auto intact = encodeOneSecond (aiff, 16);
     const auto reference = renderIntact ("intact.aiff", intact);
     ASSERT_FALSE (HasFailure());
 
-    auto withCategories = intact;
-    // 4 bytes JUCE skips, then 201 bytes of which the last starts a tag (tags go every 50).
-    juce::MemoryBlock chunk ("cate\0\0\0\xcd", 8);
-    juce::MemoryBlock data (4 + 201 + 1, true); // and a byte to an even length
-    data[4 + 200] = 'R';
-    chunk.append (data.getData(), data.getSize());
-    withCategories.append (chunk.getData(), chunk.getSize());
-    const auto formSize = (juce::uint32)withCategories.getSize() - 8;
-    for (int k = 0; k < 4; ++k)
-        withCategories[4 + k] = (char)(formSize >> (24 - 8 * k));
-    EXPECT_TRUE (render ("categories.aiff", withCategories) == reference);
+    // The intact file with a chunk after its sound, the FORM's size following.
+    const auto withChunk = [&intact] (const juce::MemoryBlock& chunk)
+    {
+        auto bytes = intact;
+        bytes.append (chunk.getData(), chunk.getSize());
+        const auto formSize = (juce::uint32)bytes.getSize() - 8;
+        for (int k = 0; k < 4; ++k)
+            bytes[4 + k] = (char)(formSize >> (24 - 8 * k));
+        return bytes;
+    };
+
+    // Loop categories: 4 bytes JUCE skips, then 201 of which the last starts a tag (tags go
+    // every 50), and a byte to an even length.
+    juce::MemoryBlock categories ("cate\0\0\0\xcd", 8);
+    categories.ensureSize (8 + 4 + 201 + 1, true);
+    categories[8 + 4 + 200] = 'R';
+    EXPECT_TRUE (render ("categories.aiff", withChunk (categories)) == reference);
     EXPECT_TRUE (warnings.isEmpty()) << warnings.joinIntoString ("\n");
+
+    // An instrument chunk that claims 4 GB.
+    EXPECT_TRUE (render ("instrument.aiff", withChunk ({"INST\xff\xff\xff\xf0\0\0", 10})) == reference);
 }
 
 #ifdef VARNELLE_RENDER_BINARY

@@ -211,14 +211,16 @@ private:
 
 // --- AIFF -----------------------------------------------------------------------------------
 
-/** The AIFF file as JUCE's reader is to see it: the chunks it mishandles renamed, so that it
-    skips them. Its reader of Apple's "cate" chunk (loop categories, of no use to a render)
-    reads up to two bytes past the chunk's data when the data does not end on a whole tag. The
-    chunks are found by walking the file as JUCE's reader does. */
-class AiffWithoutUnsafeChunks final : public juce::InputStream
+/** The AIFF file as JUCE's reader is to see it: only the chunks that make up the sound (FVER,
+    COMM, SSND) keep their ids; the others are renamed, so that it skips them. A render needs
+    none of the metadata, and JUCE's readers of it trust what they read: its reader of Apple's
+    "cate" chunk reads up to two bytes past the chunk's data when the data does not end on a
+    whole tag, and its reader of "INST" allocates as much as the chunk's length field says (up
+    to 4 GB). The chunks are found by walking the file as JUCE's reader walks it. */
+class AiffSoundChunksOnly final : public juce::InputStream
 {
 public:
-    explicit AiffWithoutUnsafeChunks (std::unique_ptr<juce::InputStream> sourceToUse)
+    explicit AiffSoundChunksOnly (std::unique_ptr<juce::InputStream> sourceToUse)
         : source (std::move (sourceToUse))
     {
         findChunksToRename();
@@ -255,7 +257,9 @@ private:
             char chunk[8] = {};
             if (!source->setPosition (position) || source->read (chunk, 8) != 8)
                 return;
-            if (std::memcmp (chunk, "cate", 4) == 0)
+            const bool sound = std::memcmp (chunk, "FVER", 4) == 0 || std::memcmp (chunk, "COMM", 4) == 0 ||
+                               std::memcmp (chunk, "SSND", 4) == 0;
+            if (!sound)
                 renamedIds.push_back (position);
             const auto chunkEnd = position + 8 + (juce::int64)juce::ByteOrder::bigEndianInt (chunk + 4);
             position = chunkEnd + (chunkEnd & 1);
@@ -485,7 +489,7 @@ juce::Result openInputAudio (std::unique_ptr<juce::InputStream> stream, const ju
     if (hasId (magic, "FORM") && (hasId (magic + 8, "AIFF") || hasId (magic + 8, "AIFC")))
     {
         std::unique_ptr<juce::AudioFormatReader> reader (
-            juce::AiffAudioFormat().createReaderFor (new AiffWithoutUnsafeChunks (std::move (stream)), true));
+            juce::AiffAudioFormat().createReaderFor (new AiffSoundChunksOnly (std::move (stream)), true));
         // JUCE's AIFF reader decodes these sample sizes only, and loops for ever on frames
         // larger than its 5760-byte buffer.
         const auto bits = reader != nullptr ? reader->bitsPerSample : 0;
