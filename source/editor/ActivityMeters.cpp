@@ -6,9 +6,6 @@ namespace varnelle::editor
 {
 namespace
 {
-const juce::Colour cutColour (0xfff2a33a);
-const juce::Colour boostColour (0xff5fd38d);
-
 float xForDb (float db, juce::Rectangle<float> bar)
 {
     const float t = (juce::jlimit (ActivityMeter::minDb, ActivityMeter::maxDb, db) - ActivityMeter::minDb) /
@@ -122,9 +119,10 @@ ActivityMeters::~ActivityMeters()
 
 void ActivityMeters::poll (double nowMs)
 {
-    if (processor.getLatestDisplayFrame (*frame, lastSeenFrame))
-        for (int band = 0; band < 5; ++band)
-            meters[(size_t)band]->setActivity (frame->activityDb[band], nowMs);
+    float activityDb[numBands] = {};
+    if (processor.getLatestBandActivity (activityDb, lastSeenFrame))
+        for (int band = 0; band < numBands; ++band)
+            meters[(size_t)band]->setActivity (activityDb[band], nowMs);
     else
         for (auto& meter : meters) // the hold still runs out while no frames come
             meter->setActivity (meter->getActivity(), nowMs);

@@ -41,9 +41,9 @@ private:
     double heldAtMs = 0.0;
 };
 
-/** The five bands' meters, fed 30 times a second from the processor's display frames (the
-    same frames as the display's; each reader keeps its own place). Message thread only; the
-    editor owns it and places the meters. */
+/** The five bands' meters, fed 30 times a second with the activities of the processor's
+    display frames (the same frames as the display's; each reader keeps its own place). Message thread only;
+   the editor owns it and places the meters. */
 class ActivityMeters : private juce::Timer
 {
 public:
@@ -60,7 +60,6 @@ private:
 
     VarnelleAudioProcessor& processor;
     std::array<std::unique_ptr<ActivityMeter>, 5> meters;
-    std::unique_ptr<DisplayFrame> frame = std::make_unique<DisplayFrame>();
     int lastSeenFrame = 0;
 };
 

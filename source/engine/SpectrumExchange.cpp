@@ -23,23 +23,54 @@ bool SpectrumExchange::publish (const PublishedFrame& frame) noexcept
     return true;
 }
 
-bool SpectrumExchange::fetchLatest (DisplayFrame& frame, int& lastSeenFrame) const noexcept
+namespace
 {
-    auto copy = std::make_unique<PublishedFrame>();
-    if (!fetchIfNewer (lastSeenFrame, [&] { *copy = latest; }))
-        return false;
-
-    std::copy (std::begin (copy->before), std::end (copy->before), frame.before);
-    std::copy (std::begin (copy->after), std::end (copy->after), frame.after);
-    computeGainsDb (copy->appliedGains, numDisplayBins, frame.changeDb);
+// Per band, the gain furthest from 0 dB in dB, from its lowest and highest; a boost wins a tie.
+void activityFromExtremes (const float* lowest, const float* highest, float* activityDb) noexcept
+{
     for (int b = 0; b < numBands; ++b)
     {
-        // The gain furthest from 0 dB; a boost wins a tie.
-        const float cutDb = 20.0f * std::log10 (copy->bandLowest[b]);
-        const float boostDb = 20.0f * std::log10 (copy->bandHighest[b]);
-        frame.activityDb[b] = -cutDb > boostDb ? cutDb : boostDb;
+        const float cutDb = 20.0f * std::log10 (lowest[b]);
+        const float boostDb = 20.0f * std::log10 (highest[b]);
+        activityDb[b] = -cutDb > boostDb ? cutDb : boostDb;
     }
+}
+} // namespace
+
+bool SpectrumExchange::fetchLatest (DisplayFrame& frame, int& lastSeenFrame) const noexcept
+{
+    // The factors are copied where their dB go and turned into dB there, outside the lock.
+    float lowest[numBands], highest[numBands];
+    const bool fetched = fetchIfNewer (
+        lastSeenFrame,
+        [&]
+        {
+            std::copy (std::begin (latest.before), std::end (latest.before), frame.before);
+            std::copy (std::begin (latest.after), std::end (latest.after), frame.after);
+            std::copy (std::begin (latest.appliedGains), std::end (latest.appliedGains), frame.changeDb);
+            std::copy (std::begin (latest.bandLowest), std::end (latest.bandLowest), lowest);
+            std::copy (std::begin (latest.bandHighest), std::end (latest.bandHighest), highest);
+        });
+    if (!fetched)
+        return false;
+    computeGainsDb (frame.changeDb, numDisplayBins, frame.changeDb);
+    activityFromExtremes (lowest, highest, frame.activityDb);
     return true;
+}
+
+bool SpectrumExchange::fetchLatestActivity (float* activityDb, int& lastSeenFrame) const noexcept
+{
+    float lowest[numBands], highest[numBands];
+    const bool fetched =
+        fetchIfNewer (lastSeenFrame,
+                      [&]
+                      {
+                          std::copy (std::begin (latest.bandLowest), std::end (latest.bandLowest), lowest);
+                          std::copy (std::begin (latest.bandHighest), std::end (latest.bandHighest), highest);
+                      });
+    if (fetched)
+        activityFromExtremes (lowest, highest, activityDb);
+    return fetched;
 }
 
 bool SpectrumExchange::fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept

@@ -57,6 +57,9 @@ public:
         nothing otherwise. */
     bool fetchLatest (DisplayFrame& frame, int& lastSeenFrame) const noexcept;
 
+    /** The same for the bands' activities alone (numBands values). */
+    bool fetchLatestActivity (float* activityDb, int& lastSeenFrame) const noexcept;
+
     /** The same for the two spectra alone (numDisplayBins values each). */
     bool fetchLatest (float* before, float* after, int& lastSeenFrame) const noexcept;
 

@@ -23,7 +23,7 @@ void computeLevelsDb (const std::complex<float>* spectrum, int count, float floo
 void computeLog10 (const float* in, int count, float* out) noexcept;
 
 /** 20 · log10 of each gain, for positive normal gains, within a few ulp of the correctly
-    rounded value; exactly 0 for a gain of exactly 1. */
+    rounded value; exactly 0 for a gain of exactly 1. `out` may be `gains`. */
 void computeGainsDb (const float* gains, int count, float* out,
                      KernelVariant variant = KernelVariant::baseline) noexcept;
 

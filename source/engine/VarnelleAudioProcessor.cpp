@@ -153,6 +153,11 @@ bool VarnelleAudioProcessor::getLatestDisplayFrame (varnelle::DisplayFrame& fram
     return spectrumExchange.fetchLatest (frame, lastSeenFrame);
 }
 
+bool VarnelleAudioProcessor::getLatestBandActivity (float* activityDb, int& lastSeenFrame)
+{
+    return spectrumExchange.fetchLatestActivity (activityDb, lastSeenFrame);
+}
+
 juce::AudioProcessorValueTreeState::ParameterLayout VarnelleAudioProcessor::createParameterLayout()
 {
     return varnelle::createBandParameterLayout();

@@ -56,6 +56,8 @@ public:
     /** The same with what the bands did to that frame (the gain change per bin, each band's
         activity). */
     bool getLatestDisplayFrame (varnelle::DisplayFrame& frame, int& lastSeenFrame);
+    /** Each band's activity alone from that frame (numBands values, in dB). */
+    bool getLatestBandActivity (float* activityDb, int& lastSeenFrame);
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
 
