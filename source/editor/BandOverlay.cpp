@@ -252,22 +252,12 @@ void BandOverlay::drawFrequencyLabels (juce::Graphics& g, const DisplayLayout& l
 void BandOverlay::drawLegend (juce::Graphics& g, const DisplayLayout& layout, const Geometries& bands,
                               int selectedBand) const
 {
+    std::array<int, std::size (scaleLevels)> rows{};
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = roundToIntAwayFromZero (layout.yForLevel (scaleLevels[i]));
+    drawLegendScale (g, layout.legend, legendGradient, levelScaleTexts, rows);
+
     const auto legend = layout.legend;
-    g.setGradientFill (legendGradient);
-    g.fillRoundedRectangle (legend.toFloat(), 4.0f);
-    g.setColour (white.withAlpha (0.45f));
-    g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
-
-    g.setFont (smallFont);
-    for (size_t i = 0; i < std::size (scaleLevels); ++i)
-    {
-        const int y = roundToIntAwayFromZero (layout.yForLevel (scaleLevels[i]));
-        g.setColour (white.withAlpha (0.18f));
-        g.drawHorizontalLine (y, (float)legend.getX(), (float)(legend.getX() + 30));
-        g.setColour (white.withAlpha (0.68f));
-        g.drawText (levelScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right, false);
-    }
-
     const float x0 = (float)legend.getX();
     const float x1 = (float)(legend.getX() + 30);
     for (int b = 0; b < numBands; ++b)
@@ -285,22 +275,34 @@ void BandOverlay::drawLegend (juce::Graphics& g, const DisplayLayout& layout, co
 void BandOverlay::drawChangeLegend (juce::Graphics& g, const DisplayLayout& layout) const
 {
     const auto legend = layout.legend;
-    g.setGradientFill (changeLegendGradient);
+    std::array<int, std::size (changeScaleDb)> rows{};
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        const float proportion = 0.5f - 0.5f * changeScaleDb[i] / changeViewRangeDb;
+        rows[i] =
+            roundToIntAwayFromZero ((float)legend.getY() + proportion * (float)(legend.getHeight() - 1));
+    }
+    drawLegendScale (g, legend, changeLegendGradient, changeScaleTexts, rows);
+}
+
+// A legend's colour scale in its frame, with a mark and its text at each of the rows.
+void BandOverlay::drawLegendScale (juce::Graphics& g, juce::Rectangle<int> legend,
+                                   const juce::ColourGradient& gradient,
+                                   const std::array<juce::String, 5>& texts,
+                                   const std::array<int, 5>& rows) const
+{
+    g.setGradientFill (gradient);
     g.fillRoundedRectangle (legend.toFloat(), 4.0f);
     g.setColour (white.withAlpha (0.45f));
     g.drawRoundedRectangle (legend.toFloat(), 4.0f, 1.0f);
 
     g.setFont (smallFont);
-    for (size_t i = 0; i < std::size (changeScaleDb); ++i)
+    for (size_t i = 0; i < rows.size(); ++i)
     {
-        const float proportion = 0.5f - 0.5f * changeScaleDb[i] / changeViewRangeDb;
-        const int y =
-            roundToIntAwayFromZero ((float)legend.getY() + proportion * (float)(legend.getHeight() - 1));
         g.setColour (white.withAlpha (0.18f));
-        g.drawHorizontalLine (y, (float)legend.getX(), (float)(legend.getX() + 30));
+        g.drawHorizontalLine (rows[i], (float)legend.getX(), (float)(legend.getX() + 30));
         g.setColour (white.withAlpha (0.68f));
-        g.drawText (changeScaleTexts[i], legend.getX() - 38, y - 7, 34, 14, juce::Justification::right,
-                    false);
+        g.drawText (texts[i], legend.getX() - 38, rows[i] - 7, 34, 14, juce::Justification::right, false);
     }
 }
 

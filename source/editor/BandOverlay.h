@@ -70,6 +70,9 @@ private:
                        int selectedBand);
     void drawValueBadge (juce::Graphics& g, juce::Rectangle<int> area, const juce::String& text) const;
     void drawChangeLegend (juce::Graphics& g, const DisplayLayout& layout) const;
+    void drawLegendScale (juce::Graphics& g, juce::Rectangle<int> legend,
+                          const juce::ColourGradient& gradient, const std::array<juce::String, 5>& texts,
+                          const std::array<int, 5>& rows) const;
     void drawTitles (juce::Graphics& g, const DisplayLayout& layout, HistoryView view) const;
 
     juce::Font smallFont, labelFont, badgeFont;

@@ -1,5 +1,7 @@
 #include "editor/DisplayScales.h"
 
+#include "editor/EditorShared.h"
+
 #include <cmath>
 #include <iterator>
 
@@ -93,14 +95,13 @@ juce::Colour changeColour (float changeDb)
 {
     // Through a darker step of each colour, so that a change of a few dB already shows.
     static const juce::Colour none (0xff0b1220);
-    static const juce::Colour cutMid (0xff7a4a16), cutEnd (0xfff2a33a);
-    static const juce::Colour boostMid (0xff1f6a45), boostEnd (0xff5fd38d);
+    static const juce::Colour cutMid (0xff7a4a16), boostMid (0xff1f6a45);
     // The square root gives the common changes of a few dB a good part of the scale.
     const float t =
         changeDb == changeDb ? std::sqrt (std::min (std::abs (changeDb) / changeViewRangeDb, 1.0f)) : 0.0f;
     const bool cut = changeDb < 0.0f;
     const auto& mid = cut ? cutMid : boostMid;
-    const auto& end = cut ? cutEnd : boostEnd;
+    const auto& end = cut ? cutColour : boostColour;
     return t < 0.5f ? none.interpolatedWith (mid, 2.0f * t) : mid.interpolatedWith (end, 2.0f * t - 1.0f);
 }
 

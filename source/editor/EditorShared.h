@@ -7,6 +7,11 @@
 namespace varnelle::editor
 {
 
+/** What a cut is drawn in (amber: the activity meters, the Change view, the listening
+    indicator) and what a boost is drawn in (green). */
+inline const juce::Colour cutColour{0xfff2a33a};
+inline const juce::Colour boostColour{0xff5fd38d};
+
 /** The band colours, band 0..4; an index below 0 gives the first, above 4 the last. */
 juce::Colour getBandColour (int bandIndex) noexcept;
 

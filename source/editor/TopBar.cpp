@@ -70,7 +70,7 @@ void TopBar::paint (juce::Graphics& g, int windowWidth) const
     if (band >= 0 || processor.isListeningToChange())
     {
         const auto indicator = getIndicatorBounds (band >= 0).toFloat();
-        g.setColour (juce::Colour (0xfff2a33a));
+        g.setColour (cutColour);
         g.fillRoundedRectangle (indicator, 4.0f);
         g.setColour (juce::Colour (0xff1a1206));
         g.setFont (makeFont (12.0f, true));
