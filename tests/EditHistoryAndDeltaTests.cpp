@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <optional>
 
 using varnelle::EditHistory;
@@ -27,6 +28,19 @@ void drag (VarnelleAudioProcessor& processor, const char* id, std::initializer_l
     parameter->endChangeGesture();
 }
 
+/** Processes mono `samples` in place in blocks of 1000 (a whole number of them), calling
+    `beforeBlock` with each block's first sample first: a switch thrown between blocks. */
+void processSwitching (VarnelleAudioProcessor& processor, std::vector<float>& samples,
+                       const std::function<void (int)>& beforeBlock)
+{
+    juce::MidiBuffer midi;
+    for (int start = 0; start + 1000 <= (int)samples.size(); start += 1000)
+    {
+        beforeBlock (start);
+        juce::AudioBuffer<float> buffer (std::array<float*, 1>{samples.data() + start}.data(), 1, 1000);
+        processor.processBlock (buffer, midi);
+    }
+}
 } // namespace
 
 TEST (EditHistory, GesturesAreStepsAndUndoRedoAreGesturesOfTheirOwn)
@@ -129,14 +143,9 @@ TEST (DeltaListening, IsTheDifferenceExactlyNothingAtUnityAndSwitchesWithoutACli
         test::setParameter (*processor, "band5_gain", 9.0f);
     }
     test::processInBlocks (plain, plainOut, {1000});
-    juce::MidiBuffer midi;
-    for (int start = 0; start < total; start += 1000)
-    {
-        listening.setListeningToChange (start >= switchOn && start < switchOff);
-        juce::AudioBuffer<float> buffer (std::array<float*, 1>{listeningOut[0].data() + start}.data(), 1,
-                                         1000);
-        listening.processBlock (buffer, midi);
-    }
+    processSwitching (listening, listeningOut[0],
+                      [&] (int start)
+                      { listening.setListeningToChange (start >= switchOn && start < switchOff); });
 
     double changeEnergy = 0.0;
     for (int i = 0; i < total; ++i)
@@ -182,14 +191,9 @@ TEST (DeltaListening, OneBandAloneIsWhatOnlyItsGainsGiveAndExactlyNothingWhereIt
     test::processInBlocks (bandThreeOnly, bandOut, {1000});
     quietBand.setListeningToBand (1); // band 2 stays at 0 dB
     test::processInBlocks (quietBand, quietOut, {1000});
-    juce::MidiBuffer midi;
-    for (int start = 0; start < total; start += 1000)
-    {
-        listening.setListeningToBand (start >= switchOn && start < switchOff ? 2 : -1);
-        juce::AudioBuffer<float> buffer (std::array<float*, 1>{listeningOut[0].data() + start}.data(), 1,
-                                         1000);
-        listening.processBlock (buffer, midi);
-    }
+    processSwitching (listening, listeningOut[0],
+                      [&] (int start)
+                      { listening.setListeningToBand (start >= switchOn && start < switchOff ? 2 : -1); });
 
     double bandEnergy = 0.0;
     for (int i = 0; i < total; ++i)

@@ -1,5 +1,6 @@
 #include "editor/ActivityMeters.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
+#include "helpers/EditorTestHelpers.h"
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +10,6 @@ using editor::ActivityMeter;
 
 namespace
 {
-juce::Image render (juce::Component& component)
-{
-    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true);
-    juce::Graphics g (image);
-    component.paintEntireComponent (g, true);
-    return image;
-}
-
 int countDifferences (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> inside, int& outside)
 {
     int within = 0;
@@ -44,14 +37,14 @@ TEST (ActivityMeters, DrawNothingWhileNothingChangesAndOnlyInTheirCardWhileABand
     // Every band at 0 dB: the meters stay out of the picture entirely.
     play (*processor, 0.5f);
     meters.poll (0.0);
-    const auto withMeters = render (window);
+    const auto withMeters = varnelle::test::renderComponent (window);
     for (int band = 0; band < 5; ++band)
     {
         EXPECT_FALSE (meters.getMeter (band).isShowing());
         meters.getMeter (band).setVisible (false);
     }
     int outside = 0;
-    EXPECT_EQ (countDifferences (withMeters, render (window), {}, outside), 0);
+    EXPECT_EQ (countDifferences (withMeters, varnelle::test::renderComponent (window), {}, outside), 0);
     EXPECT_EQ (outside, 0);
     for (int band = 0; band < 5; ++band)
         meters.getMeter (band).setVisible (true);
@@ -63,9 +56,11 @@ TEST (ActivityMeters, DrawNothingWhileNothingChangesAndOnlyInTheirCardWhileABand
     auto& meter = meters.getMeter (2);
     EXPECT_NEAR (meter.getActivity(), -12.0f, 0.1f);
     EXPECT_EQ (meter.getValueText(), juce::String (juce::CharPointer_UTF8 ("\xe2\x88\x92")) + "12.0 dB");
-    const auto working = render (window);
+    const auto working = varnelle::test::renderComponent (window);
     meter.setVisible (false);
-    EXPECT_GT (countDifferences (render (window), working, meter.getBounds(), outside), 100);
+    EXPECT_GT (
+        countDifferences (varnelle::test::renderComponent (window), working, meter.getBounds(), outside),
+        100);
     EXPECT_EQ (outside, 0);
     meter.setVisible (true);
     for (const int band : {0, 1, 3, 4})

@@ -2,6 +2,7 @@
 #include "editor/PresetMenu.h"
 #include "editor/SpectrogramComponent.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
+#include "helpers/EditorTestHelpers.h"
 #include "helpers/TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +14,6 @@ using varnelle::editor::SpectrogramComponent;
 
 namespace
 {
-juce::Image render (juce::Component& component)
-{
-    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true);
-    juce::Graphics g (image);
-    component.paintEntireComponent (g, true);
-    return image;
-}
-
 // Amber: red over green over blue; green: green over red and blue.
 bool isCutColour (juce::Colour c)
 {
@@ -86,7 +79,7 @@ TEST (ChangeView, ABandsCutShowsInItsRowsAndInTheCurve)
 
     display.setShowChange (true);
     EXPECT_EQ (display.getShownView(), HistoryView::change);
-    const auto image = render (display);
+    const auto image = varnelle::test::renderComponent (display);
     auto whitestX = [&] (int row)
     {
         int best = 0;

@@ -147,13 +147,7 @@ TEST (DeltaInTheWindow, MenuAndKeySwitchItAndTheTopBarShowsItWithoutMovingAnythi
     EXPECT_TRUE (editor.getBannerBounds().contains (indicator));
     EXPECT_FALSE (indicator.intersects (editor.getPresetBox().getBounds()));
 
-    auto render = [&]
-    {
-        juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true);
-        juce::Graphics g (image);
-        editor.paintEntireComponent (g, true);
-        return image;
-    };
+    auto render = [&] { return varnelle::test::renderComponent (editor); };
     const auto off = render();
 
     auto& menu = editor.getPresetMenu();
@@ -202,13 +196,7 @@ TEST (DeltaInTheWindow, OneBandsChangeIsRadioLikeWithTheChangeAndNamedInTheTopBa
     EXPECT_FALSE (processor.isListeningToChange());
 
     // Shift+D listens to the selected band, D to all of them; the top bar names what is heard.
-    auto render = [&]
-    {
-        juce::Image image (juce::Image::ARGB, editor.getWidth(), editor.getHeight(), true);
-        juce::Graphics g (image);
-        editor.paintEntireComponent (g, true);
-        return image;
-    };
+    auto render = [&] { return varnelle::test::renderComponent (editor); };
     editor.selectBand (1);
     const auto off = render();
     EXPECT_TRUE (press (editor, 'D', juce::ModifierKeys::shiftModifier));

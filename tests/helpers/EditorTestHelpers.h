@@ -5,6 +5,16 @@
 namespace varnelle::test
 {
 
+/** The component and its children painted as a window would show them, into an ARGB image of
+    its size. */
+inline juce::Image renderComponent (juce::Component& component)
+{
+    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true);
+    juce::Graphics g (image);
+    component.paintEntireComponent (g, true);
+    return image;
+}
+
 /** What a user's click on a button does, delivered synchronously: a toggling button flips its
     state first, then the click action runs (JUCE posts triggerClick() to the message loop,
     which tests do not run). */

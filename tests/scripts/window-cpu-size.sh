@@ -7,16 +7,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build_dir="$1"
 program="$build_dir/benchmarks/varnelle-window-cpu"
 
-fail() { echo "FAIL: $*"; exit 1; }
-
-if [ -z "${VARNELLE_IN_XVFB:-}" ]; then
-    command -v xvfb-run >/dev/null || fail "xvfb-run is missing (package xvfb)"
-    export VARNELLE_IN_XVFB=1
-    exec xvfb-run -a -s "-screen 0 2560x1700x24" "$0" "$@"
-fi
-scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
-export HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config"
+# shellcheck source=window-on-xvfb.sh
+source "$(dirname "${BASH_SOURCE[0]}")/window-on-xvfb.sh"
 
 for size in 12x 0x700 2400x1600x3; do
     if "$program" audio 1 "$size" >/dev/null 2>&1; then fail "accepted the size '$size'"; fi
