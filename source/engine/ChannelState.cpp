@@ -11,6 +11,7 @@ void initChannelState (ChannelState& state)
     state.outputAccumulator.resize ((size_t)accumulatorSize);
     state.windowSumAccumulator.resize ((size_t)accumulatorSize);
     state.bandOnlyAccumulator.resize ((size_t)accumulatorSize);
+    state.keyRing.resize ((size_t)fftSize);
     for (auto& gains : state.bandGains)
         gains.resize ((size_t)numBins);
     resetChannelState (state);
@@ -22,6 +23,8 @@ void resetChannelState (ChannelState& state) noexcept
     std::fill (state.outputAccumulator.begin(), state.outputAccumulator.end(), 0.0f);
     std::fill (state.windowSumAccumulator.begin(), state.windowSumAccumulator.end(), 0.0f);
     std::fill (state.bandOnlyAccumulator.begin(), state.bandOnlyAccumulator.end(), 0.0f);
+    std::fill (state.keyRing.begin(), state.keyRing.end(), 0.0f);
+    state.zeroKeyRun = 0;
     for (auto& gains : state.bandGains)
         std::fill (gains.begin(), gains.end(), 1.0f);
     state.bandGainRanges = {};

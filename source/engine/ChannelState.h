@@ -68,9 +68,20 @@ struct ChannelState
     // The newest samples of the first and last silent frame whose window sums are not yet
     // added (-1: none); they are consecutive, a hop apart.
     std::int64_t deferredSumsFrom = -1, deferredSumsTo = -1;
+
+    // The key, when the levels come from another signal: its newest fftSize samples, stored
+    // at the same ring positions as the inputs so that both rings always hold the same
+    // moments; how many of its latest samples were zero (saturating at keySilenceLimit);
+    // whether the newest frames took their levels from it.
+    std::vector<float> keyRing;
+    std::int64_t zeroKeyRun = 0;
+    bool keyed = false;
     int writePosition = 0;
     std::int64_t samplesWritten = 0;
 };
+
+/** Where a key's silent run stops counting: about a day at 96 kHz. */
+constexpr std::int64_t keySilenceLimit = std::int64_t{1} << 43;
 
 /** Sizes every vector of a fresh record, then resets it. Allocates. */
 void initChannelState (ChannelState& state);

@@ -216,7 +216,7 @@ void StftEngine::noteWhetherBandOnlyFormed (ChannelState& state, bool formed) co
     state.bandOnlyFramesFormed = formed ? std::min (state.bandOnlyFramesFormed + 1, 1 << 20) : 0;
 }
 
-void StftEngine::processChannel (int channel, float* samples, int numSamples) noexcept
+void StftEngine::processChannel (int channel, float* samples, int numSamples, const float* key) noexcept
 {
     if (!isPrepared() || channel < 0 || channel >= getNumChannels())
     {
@@ -224,7 +224,15 @@ void StftEngine::processChannel (int channel, float* samples, int numSamples) no
         return;
     }
 
-    processSamples (channelStates[(size_t)channel], samples, numSamples, channel == 0);
+    auto& state = channelStates[(size_t)channel];
+    if (state.keyed != (key != nullptr))
+    {
+        // A key that comes (back) holds nothing of the time it was away.
+        std::fill (state.keyRing.begin(), state.keyRing.end(), 0.0f);
+        state.zeroKeyRun = 0;
+        state.keyed = key != nullptr;
+    }
+    processSamples (state, samples, numSamples, key, channel == 0);
 }
 
 // Block-wise what the algorithm states per sample (store the input, run a frame when one is
@@ -232,7 +240,7 @@ void StftEngine::processChannel (int channel, float* samples, int numSamples) no
 // one, store the inputs, read the outputs, then run the frame. No output read in such a run
 // touches an index the frame writes (the frame ending at sample E writes E − 2047..E; the run
 // reads at most E − 2048), so the order gives the same samples as a per-sample loop.
-void StftEngine::processSamples (ChannelState& state, float* samples, int numSamples,
+void StftEngine::processSamples (ChannelState& state, float* samples, int numSamples, const float* key,
                                  bool publishAnalyzer) noexcept
 {
     constexpr std::int64_t firstFrameSample = fftSize - 1;
@@ -255,6 +263,8 @@ void StftEngine::processSamples (ChannelState& state, float* samples, int numSam
         const int count = (int)std::min<std::int64_t> (numSamples - done, nextFrame - first + 1);
         float* x = samples + done;
 
+        if (key != nullptr) // first: storeRun moves the ring position on
+            storeKeyRun (state, key + done, count);
         const bool outputsAreSilent =
             storeRun (state, x, count, blendsDelayed || subtractsDelayed ? delayedInput : nullptr);
         const bool mixesBand = mixesBandOnly (state);
@@ -308,6 +318,23 @@ bool StftEngine::storeRun (ChannelState& state, const float* inputs, int count, 
         addDeferredWindowSums (state, state.samplesWritten - latencySamples);
 
     return zeroRunBefore >= 2 * fftSize;
+}
+
+// The key's run, at the ring positions the inputs' run is about to take.
+void StftEngine::storeKeyRun (ChannelState& state, const float* keys, int count) noexcept
+{
+    int lastSound = -1;
+    for (int i = 0, position = state.writePosition; i < count;)
+    {
+        const int n = std::min (count - i, fftSize - position);
+        const int lastInPart = storeInputs (keys + i, state.keyRing.data() + position, n, kernelVariant);
+        if (lastInPart >= 0)
+            lastSound = i + lastInPart;
+        position = position + n == fftSize ? 0 : position + n;
+        i += n;
+    }
+    state.zeroKeyRun =
+        lastSound >= 0 ? count - 1 - lastSound : std::min (state.zeroKeyRun + count, keySilenceLimit);
 }
 
 // The outputs of a run: silence while the delay fills, then the normalised accumulators, which
@@ -377,7 +404,7 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
     if (frameStart < 0)
         return;
 
-    if (skipsSilence && state.zeroInputRun >= fftSize)
+    if (isSilentFrame (state))
     {
         processSilentFrame (state, newestSample,
                             publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra());
@@ -402,22 +429,23 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
         return;
     }
 
+    // A key's frame can follow silent inputs whose window sums were left out; they are added
+    // before this frame's, in order.
+    if (state.deferredSumsFrom >= 0)
+        addDeferredWindowSums (state, state.samplesWritten - latencySamples);
+
     const auto& settings = getFrameSettings (newestSample);
-
     auto& work = *scratch;
-    const float* ring = state.inputRing.data();
-    const float* window = analysisWindow.data();
-
-    // The ring read from the oldest sample on, in two runs instead of a modulo per sample.
-    const int oldest = state.writePosition;
-    const int firstRun = fftSize - oldest;
-    for (int k = 0; k < firstRun; ++k)
-        work.frame[k] = ring[oldest + k] * window[k];
-    for (int k = firstRun; k < fftSize; ++k)
-        work.frame[k] = ring[k - firstRun] * window[k];
-
+    if (state.keyed)
+    {
+        windowFrame (state.keyRing, state.writePosition, work.frame);
+        fft->forward (work.frame, work.keySpectrum);
+        computeBinLevels (work.keySpectrum, work.levelDb, kernelVariant);
+    }
+    windowFrame (state.inputRing, state.writePosition, work.frame);
     fft->forward (work.frame, work.spectrum);
-    computeBinLevels (work.spectrum, work.levelDb, kernelVariant);
+    if (!state.keyed)
+        computeBinLevels (work.spectrum, work.levelDb, kernelVariant);
 
     const bool publish = publishAnalyzer && analyzer != nullptr && analyzer->wantsSpectra();
     if (publish)
@@ -449,6 +477,25 @@ void StftEngine::processFrame (ChannelState& state, std::int64_t newestSample, b
     noteWhetherFrameChanged (state, bandOnly);
     noteWhetherBandOnlyFormed (state, bandOnly);
     state.gainsAtRest = false;
+}
+
+// The ring read from the oldest sample on, windowed, in two runs instead of a modulo per sample.
+void StftEngine::windowFrame (const std::vector<float>& ringSamples, int oldest, float* frame) const noexcept
+{
+    const float* ring = ringSamples.data();
+    const float* window = analysisWindow.data();
+    const int firstRun = fftSize - oldest;
+    for (int k = 0; k < firstRun; ++k)
+        frame[k] = ring[oldest + k] * window[k];
+    for (int k = firstRun; k < fftSize; ++k)
+        frame[k] = ring[k - firstRun] * window[k];
+}
+
+// A frame of silent inputs changes nothing of the output, but a key that sounds meanwhile still
+// moves the gains.
+bool StftEngine::isSilentFrame (const ChannelState& state) const noexcept
+{
+    return skipsSilence && state.zeroInputRun >= fftSize && (!state.keyed || state.zeroKeyRun >= fftSize);
 }
 
 // The band whose output alone is formed: the one listened to, or while that fades out, the

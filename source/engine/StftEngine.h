@@ -40,8 +40,13 @@ public:
     /** Adds fresh records until there are at least `numChannels`. */
     void ensureChannels (int numChannels);
 
-    /** Replaces every sample of `samples` by the processed sample of 2048 samples earlier. */
-    void processChannel (int channel, float* samples, int numSamples) noexcept;
+    /** Replaces every sample of `samples` by the processed sample of 2048 samples earlier.
+
+        With a `key` (numSamples samples, at the same moments as `samples`), the bands measure
+        the levels of each frame on the key's frame instead, and their gains go to the input's
+        spectrum; a non-finite key sample counts as 0. Without one, the levels come from the
+        input itself. A channel that changes between the two starts its key from silence. */
+    void processChannel (int channel, float* samples, int numSamples, const float* key = nullptr) noexcept;
 
     /** The host's bypass, for the blocks that follow. While bypassed, the output is the input
         of 2048 samples earlier, exactly, and the engine keeps running with every band inert,
@@ -99,6 +104,7 @@ private:
         alignas (frameBufferAlignment) float frame[fftSize];
         alignas (frameBufferAlignment) std::complex<float> spectrum[fftSize];
         alignas (frameBufferAlignment) std::complex<float> bandOnlySpectrum[fftSize];
+        alignas (frameBufferAlignment) std::complex<float> keySpectrum[fftSize];
         alignas (frameBufferAlignment) float bandOnlyOutput[fftSize]; // a run's outputs
         alignas (frameBufferAlignment) float levelDb[numBins];
         alignas (frameBufferAlignment) PublishedFrame published;
@@ -119,8 +125,12 @@ private:
     void addBandOnlyFrame (ChannelState& state, std::int64_t frameStart) noexcept;
     void blendWithDelayedInput (ChannelState& state, float* output, const float* delayedInput,
                                 int numSamples) const noexcept;
-    void processSamples (ChannelState& state, float* samples, int numSamples, bool publishAnalyzer) noexcept;
+    void processSamples (ChannelState& state, float* samples, int numSamples, const float* key,
+                         bool publishAnalyzer) noexcept;
     bool storeRun (ChannelState& state, const float* inputs, int count, float* replaced) noexcept;
+    void storeKeyRun (ChannelState& state, const float* keys, int count) noexcept;
+    void windowFrame (const std::vector<float>& ring, int oldest, float* frame) const noexcept;
+    bool isSilentFrame (const ChannelState& state) const noexcept;
     void readRun (ChannelState& state, float* outputs, int count, bool outputsAreSilent,
                   float* bandOnlyOutputs) noexcept;
     void processFrame (ChannelState& state, std::int64_t newestSample, bool publishAnalyzer) noexcept;

@@ -4,13 +4,43 @@
 #include "StatePersistence.h"
 #include "editor/VarnelleAudioProcessorEditor.h"
 
+#include <cmath>
 #include <type_traits>
 
-VarnelleAudioProcessor::VarnelleAudioProcessor()
-    : juce::AudioProcessor (BusesProperties()
-                                .withInput ("Input", juce::AudioChannelSet::stereo(), true)
-                                .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
-      parameters (*this, nullptr, "Parameters", createParameterLayout()),
+juce::AudioProcessor::BusesProperties VarnelleAudioProcessor::makeBuses (Variant variant)
+{
+    auto buses = BusesProperties()
+                     .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                     .withOutput ("Output", juce::AudioChannelSet::stereo(), true);
+    if (variant == VarnelleAudioProcessor::Variant::keyed)
+    {
+        // VST3 hosts switch a side-chain bus on when the user routes a key. JUCE's LV2 wrapper
+        // declares ports for every bus and reads an optional port a host left unconnected
+        // through a null pointer, so there the key is on and its ports are not optional.
+        const bool onByDefault =
+            juce::PluginHostType::getPluginLoadedAs() == juce::AudioProcessor::wrapperType_LV2;
+        buses = buses.withInput ("Key", juce::AudioChannelSet::stereo(), onByDefault);
+    }
+    return buses;
+}
+
+namespace
+{
+// A mono input with a stereo key listens to both key channels alike.
+void mixKeyToMono (const float* left, const float* right, float* mono, int numSamples) noexcept
+{
+    for (int k = 0; k < numSamples; ++k)
+    {
+        const float l = std::isfinite (left[k]) ? left[k] : 0.0f;
+        const float r = std::isfinite (right[k]) ? right[k] : 0.0f;
+        mono[k] = 0.5f * (l + r);
+    }
+}
+} // namespace
+
+VarnelleAudioProcessor::VarnelleAudioProcessor (Variant variantToBe)
+    : juce::AudioProcessor (makeBuses (variantToBe)),
+      parameters (*this, nullptr, "Parameters", createParameterLayout()), pluginVariant (variantToBe),
       engine (bandParams, &spectrumExchange)
 {
     cacheBandParamPointers();
@@ -32,13 +62,16 @@ VarnelleAudioProcessor::~VarnelleAudioProcessor()
 
 const juce::String VarnelleAudioProcessor::getName() const
 {
-    return "Varnelle";
+    return isKeyed() ? "Varnelle Key" : "Varnelle";
 }
 
-void VarnelleAudioProcessor::prepareToPlay (double sampleRate, int)
+void VarnelleAudioProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
 {
     setLatencySamples (varnelle::latencySamples);
-    engine.prepare (sampleRate, juce::jmax (getTotalNumInputChannels(), getTotalNumOutputChannels()));
+    engine.prepare (sampleRate, juce::jmax (getMainBusNumInputChannels(), getMainBusNumOutputChannels()));
+    if (isKeyed())
+        keyMix.resize ((size_t)juce::jlimit (512, 1 << 16, maximumExpectedSamplesPerBlock));
+    keyStatus.store (KeyStatus::none, std::memory_order_relaxed);
 }
 
 void VarnelleAudioProcessor::releaseResources()
@@ -64,8 +97,11 @@ void VarnelleAudioProcessor::processAudio (juce::AudioBuffer<float>& buffer, boo
     const juce::ScopedNoDenormals noDenormals;
 
     const int numSamples = buffer.getNumSamples();
-    const int numInputs = juce::jmin (getTotalNumInputChannels(), buffer.getNumChannels());
-    for (int ch = numInputs; ch < buffer.getNumChannels(); ++ch)
+    // The main input's channels come first in the buffer, then the key's (an input only).
+    const int numInputs = juce::jmin (getMainBusNumInputChannels(), buffer.getNumChannels());
+    const int numKey =
+        isKeyed() ? juce::jmin (getChannelCountOfBus (true, 1), buffer.getNumChannels() - numInputs) : 0;
+    for (int ch = numInputs + numKey; ch < buffer.getNumChannels(); ++ch)
         buffer.clear (ch, 0, numSamples);
 
     // A host that skips prepareToPlay gets silence rather than a crash.
@@ -79,8 +115,49 @@ void VarnelleAudioProcessor::processAudio (juce::AudioBuffer<float>& buffer, boo
     engine.setListeningToChange (listeningToChange.load (std::memory_order_relaxed));
     engine.setListeningToBand (listeningBand.load (std::memory_order_relaxed));
     engine.ensureChannels (numInputs);
-    for (int ch = 0; ch < numInputs; ++ch)
-        engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);
+    if (numKey > 0)
+        processKeyed (buffer, numInputs, numKey);
+    else
+        for (int ch = 0; ch < numInputs; ++ch)
+            engine.processChannel (ch, buffer.getWritePointer (ch), numSamples);
+    noteKeyStatus (numInputs, numKey);
+}
+
+// Key channel c serves main channel c; a mono key serves both; a mono input hears the mean of
+// a stereo key.
+void VarnelleAudioProcessor::processKeyed (juce::AudioBuffer<float>& buffer, int numMain, int numKey)
+{
+    const int numSamples = buffer.getNumSamples();
+    if (numMain == 1 && numKey >= 2 && !keyMix.empty())
+    {
+        const float* left = buffer.getReadPointer (1);
+        const float* right = buffer.getReadPointer (2);
+        for (int done = 0; done < numSamples;)
+        {
+            const int n = juce::jmin (numSamples - done, (int)keyMix.size());
+            mixKeyToMono (left + done, right + done, keyMix.data(), n);
+            engine.processChannel (0, buffer.getWritePointer (0) + done, n, keyMix.data());
+            done += n;
+        }
+        return;
+    }
+    for (int ch = 0; ch < numMain; ++ch)
+        engine.processChannel (ch, buffer.getWritePointer (ch), numSamples,
+                               buffer.getReadPointer (numMain + juce::jmin (ch, numKey - 1)));
+}
+
+void VarnelleAudioProcessor::noteKeyStatus (int numMain, int numKey) noexcept
+{
+    auto status = KeyStatus::none;
+    if (numKey > 0 && numMain > 0)
+    {
+        auto silentFor = varnelle::keySilenceLimit;
+        for (int ch = 0; ch < numMain; ++ch)
+            silentFor = std::min (silentFor, engine.getChannelState (ch).zeroKeyRun);
+        status = (double)silentFor >= keySilenceSeconds * engine.getSampleRate() ? KeyStatus::silent
+                                                                                 : KeyStatus::sounding;
+    }
+    keyStatus.store (status, std::memory_order_relaxed);
 }
 
 double VarnelleAudioProcessor::getTailLengthSeconds() const
@@ -140,7 +217,14 @@ bool VarnelleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts)
     const auto output = layouts.getMainOutputChannelSet();
     if (output != juce::AudioChannelSet::mono() && output != juce::AudioChannelSet::stereo())
         return false;
-    return layouts.getMainInputChannelSet() == output;
+    if (layouts.getMainInputChannelSet() != output)
+        return false;
+    if (!isKeyed())
+        return true;
+    if (layouts.inputBuses.size() != 2)
+        return false;
+    const auto key = layouts.getChannelSet (true, 1);
+    return key.isDisabled() || key == juce::AudioChannelSet::mono() || key == juce::AudioChannelSet::stereo();
 }
 
 bool VarnelleAudioProcessor::getLatestSpectra (float* before, float* after, int& lastSeenFrame)
@@ -166,9 +250,4 @@ juce::AudioProcessorValueTreeState::ParameterLayout VarnelleAudioProcessor::crea
 void VarnelleAudioProcessor::cacheBandParamPointers()
 {
     bandParams = varnelle::findBandParamPointers (parameters);
-}
-
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new VarnelleAudioProcessor();
 }

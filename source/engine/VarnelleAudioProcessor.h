@@ -8,7 +8,9 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 /** The plug-in's audio processor: identity, buses, the 55 band parameters, state, and the
-    STFT engine that does the signal work.
+    STFT engine that does the signal work. One class serves both plug-ins: Varnelle, whose
+    bands measure their own input, and Varnelle Key, whose bands measure a second input bus
+    ("Key") when the host gives it one. They share parameters, state block and presets.
 
     Threads: the host's audio thread calls prepareToPlay, processBlock and releaseResources
     (never concurrently). The message thread builds the editor, which reads `parameters` and
@@ -18,8 +20,29 @@
 class VarnelleAudioProcessor : public juce::AudioProcessor
 {
 public:
-    VarnelleAudioProcessor();
+    enum class Variant
+    {
+        plain, // Varnelle: main buses only
+        keyed  // Varnelle Key: plus the "Key" input bus
+    };
+
+    explicit VarnelleAudioProcessor (Variant variant = Variant::plain);
     ~VarnelleAudioProcessor() override;
+
+    bool isKeyed() const noexcept { return pluginVariant == Variant::keyed; }
+
+    /** What the bands of Varnelle Key listen to: no key (Varnelle, or a key bus the host left
+        off: the levels come from the input), a key that sounds, or one that has been silent
+        for keySilenceSeconds (a host may route nothing to ports it always connects). Written
+        by the audio thread after each block; any thread. */
+    enum class KeyStatus
+    {
+        none,
+        sounding,
+        silent
+    };
+    KeyStatus getKeyStatus() const noexcept { return keyStatus.load (std::memory_order_relaxed); }
+    static constexpr double keySilenceSeconds = 1.0;
 
     const juce::String getName() const override;
 
@@ -100,6 +123,12 @@ public:
 private:
     void cacheBandParamPointers();
     void processAudio (juce::AudioBuffer<float>& buffer, bool bypassedByHost);
+    void processKeyed (juce::AudioBuffer<float>& buffer, int numMain, int numKey);
+    void noteKeyStatus (int numMain, int numKey) noexcept;
+
+    static BusesProperties makeBuses (Variant variant);
+
+    const Variant pluginVariant;
 
     varnelle::BandParamPointers bandParams{};
     varnelle::SpectrumExchange spectrumExchange;
@@ -107,6 +136,10 @@ private:
     varnelle::EditHistory editHistory{*this};
     std::atomic<bool> listeningToChange{false};
     std::atomic<int> listeningBand{-1};
+    std::atomic<KeyStatus> keyStatus{KeyStatus::none};
+    // A mono input's key from a stereo one: the mean of its channels, a part of a block at a
+    // time. Sized in prepareToPlay.
+    std::vector<float> keyMix;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VarnelleAudioProcessor)
 };
