@@ -206,6 +206,48 @@ TEST_F (RenderAudio, ListeningToOneBandWritesWhatThatBandAloneDoes)
     EXPECT_GT (test::rmsDb (bandTwo, 4096, n), -40.0);
 }
 
+// --key renders through Varnelle Key: the key decides; a shorter key goes on as silence and a
+// longer one is cut at the input's end, so both render as the key of the input's length would.
+TEST_F (RenderAudio, AKeyFileDecidesAndIsFittedToTheInputsLength)
+{
+    const double rate = 48000.0;
+    const int n = 30000;
+    writeWav (file ("in.wav"), {test::makeWhiteNoise (n, 0.3f, 4), test::makeWhiteNoise (n, 0.3f, 5)}, rate,
+              32);
+    auto key = test::makeWhiteNoise (n + 5000, 0.3f, 6);
+    const std::vector<float> shortKey (key.begin(), key.begin() + n / 2);
+    std::vector<float> padded (shortKey);
+    padded.resize ((size_t)n, 0.0f);
+    key.resize ((size_t)n);
+    std::vector<float> longKey (key);
+    longKey.resize ((size_t)n + 5000, 0.5f);
+    writeWav (file ("key.wav"), {key}, rate, 32);
+    writeWav (file ("long-key.wav"), {longKey}, rate, 32);
+    writeWav (file ("short-key.wav"), {shortKey}, rate, 32);
+    writeWav (file ("padded-key.wav"), {padded}, rate, 32);
+
+    const juce::StringArray cut{"--set", "band3_gain=-24"};
+    const auto withKey = [&] (const juce::String& name) {
+        return renderToWav ("in.wav", {"--set", "band3_gain=-24", "--key", path (name)}).channels;
+    };
+    const auto plain = renderToWav ("in.wav", cut);
+    const auto keyed = withKey ("key.wav");
+    ASSERT_EQ (keyed.size(), 2u);
+    ASSERT_EQ (keyed[0].size(), (size_t)n);
+    EXPECT_NE (keyed, plain.channels);
+    EXPECT_EQ (withKey ("long-key.wav"), keyed);
+    EXPECT_EQ (withKey ("short-key.wav"), withKey ("padded-key.wav"));
+
+    // Another rate is refused, naming both.
+    writeWav (file ("key-44k.wav"), {shortKey}, 44100.0, 32);
+    file ("out.wav").deleteFile();
+    const auto refused = render ({path ("in.wav"), path ("out.wav"), "--key", path ("key-44k.wav")});
+    EXPECT_TRUE (refused.failed());
+    EXPECT_TRUE (refused.getErrorMessage().contains ("44100 Hz")) << refused.getErrorMessage();
+    EXPECT_TRUE (refused.getErrorMessage().contains ("48000 Hz")) << refused.getErrorMessage();
+    EXPECT_FALSE (file ("out.wav").exists());
+}
+
 TEST_F (RenderAudio, BlockSizeDoesNotChangeTheOutput)
 {
     const int n = 12000;

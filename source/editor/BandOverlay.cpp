@@ -397,6 +397,15 @@ void BandOverlay::drawTitles (juce::Graphics& g, const DisplayLayout& layout, Hi
                             : view == HistoryView::after ? afterViewTitle
                                                          : beforeViewTitle;
     g.drawText (viewTitle, plot.getRight() - 170, titleY, 170, 16, juce::Justification::right, false);
+
+    // The key's label left of the title: the levels the Before view shows are the key's, and a
+    // key that carries nothing leaves every band at rest, which the user should not have to guess.
+    if (keyLabel.isNotEmpty())
+    {
+        const int right = plot.getRight() - (int)std::ceil (badgeFont.getStringWidthFloat (viewTitle)) - 12;
+        g.setColour (keyLabel == "Key" ? white.withAlpha (0.85f) : cutColour);
+        g.drawText (keyLabel, right - 120, titleY, 120, 16, juce::Justification::right, false);
+    }
 }
 
 } // namespace varnelle::editor

@@ -42,6 +42,10 @@ public:
     void paint (juce::Graphics& g, const DisplayLayout& layout, const DisplayBands& bands, int selectedBand,
                 HistoryView view, bool stripesDrawn);
 
+    /** Varnelle Key's label beside the view title ("Key", "Key: no signal"); empty for none. */
+    void setKeyLabel (const juce::String& label) { keyLabel = label; }
+    const juce::String& getKeyLabel() const noexcept { return keyLabel; }
+
     /** The Change view's curve of the newest column's change along the plot's right edge, with
         its 0 dB line. */
     void drawChangeCurve (juce::Graphics& g, const DisplayLayout& layout, const SpectrumHistory& history);
@@ -81,6 +85,7 @@ private:
     std::array<juce::String, 5> frequencyGridTexts, levelScaleTexts, changeScaleTexts;
     std::array<juce::String, numBands> bandTitles;
     juce::String freqTitle, levelTitle, dbTitle, afterViewTitle, beforeViewTitle, changeViewTitle, hzSuffix;
+    juce::String keyLabel;
     CachedNumberText upperFrequencyText, lowerFrequencyText, lowerLevelText, upperLevelText;
 };
 

@@ -70,7 +70,7 @@ void SpectrogramComponent::timerCallback()
     // screen can move what it shows, only the pixels that come into view and the texts.
     if (!pollForChanges())
         return;
-    if (bandsMovedAtLastPoll)
+    if (bandsMovedAtLastPoll || titlesChangedAtLastPoll)
     {
         repaint();
         return;
@@ -127,6 +127,16 @@ bool SpectrogramComponent::pollForChanges()
     if (bandsMovedAtLastPoll)
         edgeElements.layout (layout);
     bool changed = bandsMovedAtLastPoll;
+
+    using KeyStatus = VarnelleAudioProcessor::KeyStatus;
+    const auto keyStatus = processor.getKeyStatus();
+    const juce::String keyLabel = keyStatus == KeyStatus::silent     ? "Key: no signal"
+                                  : keyStatus == KeyStatus::sounding ? "Key"
+                                                                     : "";
+    titlesChangedAtLastPoll = keyLabel != overlay.getKeyLabel();
+    if (titlesChangedAtLastPoll)
+        overlay.setKeyLabel (keyLabel);
+    changed = changed || titlesChangedAtLastPoll;
 
     screenShowsLastPainting = false;
     if (processor.getLatestDisplayFrame (*frame, lastSeenFrame))

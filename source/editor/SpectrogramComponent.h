@@ -121,6 +121,7 @@ private:
     int lastSeenFrame = 0;
     bool screenShowsLastPainting = false; // at the last poll, before its column went in
     bool bandsMovedAtLastPoll = false;
+    bool titlesChangedAtLastPoll = false; // Varnelle Key's label
     float timeZoom = 1.0f;
     bool showAfterGain = false;
     bool showChange = false;

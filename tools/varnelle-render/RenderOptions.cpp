@@ -129,7 +129,7 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
         const bool takesValue = name == "--set" || name == "--block" || name == "--state" ||
                                 name == "--save-state" || name == "--spectra" || name == "--snapshot" ||
                                 name == "--size" || name == "--view" || name == "--select" ||
-                                name == "--gain-changes" || name == "--listen-to-band";
+                                name == "--gain-changes" || name == "--listen-to-band" || name == "--key";
 
         if (!takesValue)
             return failure ("unknown option '" + arg + "' (see --help)");
@@ -193,6 +193,8 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
                 options.snapshotPath = value;
             else if (name == "--gain-changes")
                 options.gainChangesPath = value;
+            else if (name == "--key")
+                options.keyPath = value;
             else
                 options.spectraPath = value;
         }
@@ -221,6 +223,9 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
         if (options.snapshotPath.isNotEmpty())
             return failure ("--snapshot needs an input and an output file");
 
+        if (options.keyPath.isNotEmpty())
+            return failure ("--key needs an input and an output file");
+
         return {options, {}};
     }
 
@@ -236,6 +241,7 @@ RenderOptionsOrError parseRenderOptions (const juce::StringArray& args)
 juce::String getRenderUsage()
 {
     return R"(Usage: varnelle-render IN OUT [options]
+       varnelle-render IN OUT --key KEY [options]
        varnelle-render --save-state FILE [--state FILE] [--set ID=VALUE ...]
 
 Runs the Varnelle processor over IN (WAV, AIFF or FLAC; mono or stereo) at the file's
@@ -251,6 +257,11 @@ Options:
   --set ID=VALUE      Sets a parameter in its own units, e.g. --set band1_gain=-12 or
                       --set band3_bypass=1. Repeatable; applied in order, after --state.
                       Values outside a parameter's range are clamped, with a warning.
+  --key KEY           Renders through Varnelle Key instead: the bands measure the levels of
+                      KEY (WAV, AIFF or FLAC, mono or stereo, at IN's sample rate) and
+                      apply their gains to IN. Key channel c serves IN's channel c; a mono
+                      key serves both; a mono IN hears the mean of a stereo key. A shorter
+                      KEY is followed by silence, a longer one is cut at IN's end.
   --block N           Processes N samples per call, 1 to 65536 (default 512).
   --state FILE        Loads a state block (what a host stores, or a preset file) before
                       the --set values are applied.

@@ -27,6 +27,7 @@ struct RenderOptions
     juce::String saveStatePath;
     juce::String spectraPath;
     juce::String gainChangesPath;
+    juce::String keyPath;         // renders through Varnelle Key, keyed by this file
     bool listensToChange = false; // "Listen to the Change": OUT is what the bands add or remove
     int listenedBand = -1;        // 0..4: OUT is what that band alone adds or removes
 

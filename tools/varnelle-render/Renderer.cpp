@@ -308,6 +308,54 @@ public:
 
         numChannels = input->getNumChannels();
         sampleRate = input->getSampleRate();
+        return openKey();
+    }
+
+    // The key must run at the input's rate: a key resampled quietly would put its sounds at
+    // other moments and frequencies than the user hears.
+    juce::Result openKey()
+    {
+        if (options.keyPath.isEmpty())
+            return juce::Result::ok();
+
+        const auto file = resolvePath (options.keyPath);
+        if (const auto readable = checkReadableFile (file, options.keyPath); readable.failed())
+            return readable;
+        if (const auto opened = openInputAudio (file.createInputStream(), quoted (options.keyPath), key);
+            opened.failed())
+            return opened;
+
+        if (key->getNumChannels() != 1 && key->getNumChannels() != 2)
+            return fail ("the key " + quoted (options.keyPath) + " has " +
+                         juce::String (key->getNumChannels()) + " channels; a key is mono or stereo");
+        if (key->getSampleRate() != sampleRate)
+            return fail ("the key " + quoted (options.keyPath) + " is at " +
+                         formatNumber (key->getSampleRate()) + " Hz but " + quoted (options.inputPath) +
+                         " is at " + formatNumber (sampleRate) +
+                         " Hz; convert the key to the input's sample rate");
+        numKeyChannels = key->getNumChannels();
+        return juce::Result::ok();
+    }
+
+    // A key's next samples into the buffer's key channels: as many as the input gave (a key
+    // longer than the input is cut), silence where the key has ended.
+    juce::Result readKey (juce::AudioBuffer<float>& buffer, int fromInput, int numSamples)
+    {
+        if (key == nullptr)
+            return juce::Result::ok();
+
+        float* channels[2] = {buffer.getWritePointer (numChannels),
+                              buffer.getWritePointer (numChannels + numKeyChannels - 1)};
+        int fromKey = 0;
+        if (!keyEnded && fromInput > 0)
+        {
+            fromKey = key->read (channels, fromInput);
+            if (fromKey < 0)
+                return fail ("cannot read the key " + quoted (options.keyPath) + ": " + key->getError());
+            keyEnded = fromKey < fromInput;
+        }
+        for (int ch = numChannels; ch < numChannels + numKeyChannels; ++ch)
+            buffer.clear (ch, fromKey, numSamples - fromKey);
         return juce::Result::ok();
     }
 
@@ -320,11 +368,15 @@ public:
         juce::AudioProcessor::BusesLayout layout;
         layout.inputBuses.add (channelSet);
         layout.outputBuses.add (channelSet);
+        if (processor.isKeyed())
+            layout.inputBuses.add (numKeyChannels == 0   ? juce::AudioChannelSet::disabled()
+                                   : numKeyChannels == 1 ? juce::AudioChannelSet::mono()
+                                                         : juce::AudioChannelSet::stereo());
         if (!processor.setBusesLayout (layout))
             return fail ("the processor does not accept a " + channelSet.getDescription() + " layout");
 
-        processor.setPlayConfigDetails (numChannels, numChannels, sampleRate, options.blockSize);
-        if (processor.getTotalNumInputChannels() != numChannels ||
+        processor.setRateAndBufferSizeDetails (sampleRate, options.blockSize);
+        if (processor.getTotalNumInputChannels() != numChannels + numKeyChannels ||
             processor.getTotalNumOutputChannels() != numChannels)
             return fail ("the processor could not be set up for " + juce::String (numChannels) + " channels");
 
@@ -373,7 +425,7 @@ public:
         const juce::int64 hop = varnelle::hopSize;
         juce::int64 inputEnd = -1; // unknown until the reader returns less than asked
 
-        juce::AudioBuffer<float> buffer (numChannels, options.blockSize);
+        juce::AudioBuffer<float> buffer (numChannels + numKeyChannels, options.blockSize);
         juce::MidiBuffer midi;
         ProgressReporter progress (callbacks, expectedSeconds() > minSecondsForProgress);
 
@@ -408,11 +460,15 @@ public:
                 end = std::min (end, inputEnd + latency);
 
             const int numSamples = (int)(end - position);
-            if (fromInput < numSamples)
-                buffer.clear (fromInput, numSamples - fromInput);
+            for (int ch = 0; ch < numChannels && fromInput < numSamples; ++ch)
+                buffer.clear (ch, fromInput, numSamples - fromInput);
+            if (const auto keyRead = readKey (buffer, fromInput, numSamples); keyRead.failed())
+                return keyRead;
 
+            juce::AudioBuffer<float> processed (buffer.getArrayOfWritePointers(),
+                                                numChannels + numKeyChannels, numSamples);
+            processor.processBlock (processed, midi);
             juce::AudioBuffer<float> chunk (buffer.getArrayOfWritePointers(), numChannels, numSamples);
-            processor.processBlock (chunk, midi);
 
             const int skip = (int)juce::jlimit<juce::int64> (0, numSamples, latency - position);
             if (skip < numSamples && !writer->writeFromAudioSampleBuffer (chunk, skip, numSamples - skip))
@@ -437,6 +493,7 @@ public:
     {
         writer.reset();
         input.reset();
+        key.reset();
 
         const auto written = audioOutput.getTemporaryFile();
         auto writtenStream = written.createInputStream();
@@ -542,6 +599,9 @@ private:
 
     juce::WavAudioFormat wav;
     std::unique_ptr<InputAudio> input;
+    std::unique_ptr<InputAudio> key;
+    int numKeyChannels = 0;
+    bool keyEnded = false;
     int numChannels = 0;
     double sampleRate = 0.0;
     juce::int64 inputLength = 0;
@@ -569,7 +629,8 @@ private:
 
 juce::Result runRender (const RenderOptions& options, const RenderCallbacks& callbacks)
 {
-    VarnelleAudioProcessor processor;
+    VarnelleAudioProcessor processor (options.keyPath.isNotEmpty() ? VarnelleAudioProcessor::Variant::keyed
+                                                                   : VarnelleAudioProcessor::Variant::plain);
 
     if (options.statePath.isNotEmpty())
         if (const auto loaded = loadState (processor, options.statePath); loaded.failed())
