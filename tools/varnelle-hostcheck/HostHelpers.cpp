@@ -46,17 +46,49 @@ juce::AudioProcessor::BusesLayout makeLayout (const juce::AudioChannelSet& in,
     return layout;
 }
 
-bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels)
+juce::AudioProcessor::BusesLayout withMainBuses (const juce::AudioProcessor& instance,
+                                                 const juce::AudioChannelSet& in,
+                                                 const juce::AudioChannelSet& out)
+{
+    auto layout = instance.getBusesLayout();
+    if (layout.inputBuses.isEmpty() || layout.outputBuses.isEmpty())
+        return makeLayout (in, out);
+    layout.inputBuses.getReference (0) = in;
+    layout.outputBuses.getReference (0) = out;
+    return layout;
+}
+
+bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels,
+              int keyChannels)
 {
     instance.releaseResources();
-    const auto set = numChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+    const auto channelSet = [] (int n)
+    {
+        return n == 0 ? juce::AudioChannelSet::disabled()
+                      : (n == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo());
+    };
 
-    if (!instance.setBusesLayout (makeLayout (set, set)))
+    // Varnelle Key's key bus as asked, where the format lets the host choose it (LV2 keeps its
+    // key ports whatever is asked: they are then fed silence).
+    auto layout = withMainBuses (instance, channelSet (numChannels), channelSet (numChannels));
+    if (layout.inputBuses.size() > 1)
+    {
+        auto keyed = layout;
+        keyed.inputBuses.getReference (1) = channelSet (keyChannels);
+        if (instance.setBusesLayout (keyed))
+            layout = keyed;
+    }
+    if (!instance.setBusesLayout (layout))
         return false;
 
     instance.prepareToPlay (rate, blockSize);
-    return instance.getTotalNumInputChannels() == numChannels &&
+    return instance.getMainBusNumInputChannels() == numChannels &&
            instance.getTotalNumOutputChannels() == numChannels;
+}
+
+int getKeyChannels (const juce::AudioProcessor& instance)
+{
+    return instance.getBusCount (true) > 1 ? instance.getChannelCountOfBus (true, 1) : 0;
 }
 
 BackgroundProcessing::BackgroundProcessing (juce::AudioProcessor& processorToUse, int numChannelsToUse,

@@ -35,7 +35,19 @@ juce::AudioProcessor::BusesLayout makeLayout (const juce::AudioChannelSet& in,
                                               const juce::AudioChannelSet& out);
 
 /** Releases, sets the layout for `numChannels` in and out, and prepares. */
-bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels);
+/** The instance's layout with its main buses set to `in` and `out` (other buses as they are). */
+juce::AudioProcessor::BusesLayout withMainBuses (const juce::AudioProcessor& instance,
+                                                 const juce::AudioChannelSet& in,
+                                                 const juce::AudioChannelSet& out);
+
+/** Sets the main buses to `numChannels` (1 or 2) and, for a plug-in with a key bus, the key to
+    `keyChannels` (0: off) where the format allows, then prepares. True if the main buses came
+    out as asked. */
+bool prepare (juce::AudioPluginInstance& instance, double rate, int blockSize, int numChannels,
+              int keyChannels = 0);
+
+/** The channels of the instance's key bus (its second input bus); 0 without one. */
+int getKeyChannels (const juce::AudioProcessor& instance);
 
 /** Processes the looped test signal on its own thread in 512-sample blocks, roughly in real
     time, until stopped; counts bad output samples without allocating. */

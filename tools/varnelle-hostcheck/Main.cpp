@@ -17,10 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef VARNELLE_HOSTCHECK_LV2_URI
-#error "VARNELLE_HOSTCHECK_LV2_URI must be defined by the build"
-#endif
-
 #ifndef VARNELLE_HOSTCHECK_MAKER_SITE
 #error "VARNELLE_HOSTCHECK_MAKER_SITE must be defined by the build"
 #endif
@@ -47,13 +43,15 @@ namespace
 {
 const char* const usageText = R"(usage: varnelle-hostcheck [options]
 
-Loads the built Varnelle plug-ins through JUCE's VST3 and LV2 hosts and checks them: identity,
+Loads the built Varnelle and Varnelle Key plug-ins through JUCE's VST3 and LV2 hosts and checks them: identity,
 parameters, buses, processing at six rates and many block sizes, equality with varnelle-render,
 automation, state, the editor, allocations on the audio thread and repeated loading/unloading.
 
-  --vst3 PATH              the Varnelle.vst3 bundle to check
-  --lv2 PATH               the Varnelle.lv2 bundle to check
-  --lv2-uri URI            its plug-in URI (default: the one this build gives the plug-in)
+  --vst3 PATH              a VST3 bundle to check (Varnelle.vst3 or "Varnelle Key.vst3");
+                           may be given more than once
+  --lv2 PATH               an LV2 bundle to check (Varnelle.lv2 or "Varnelle Key.lv2"); may
+                           be given more than once; its plug-in URI is read from its manifest
+  --lv2-uri URI            the URI to look for in every LV2 bundle instead
   --renderer PATH          the varnelle-render binary to compare with (default: next to this tool)
   --maker-site URL         the site the plug-in's update check talks to (default: this build's
                            VARNELLE_MAKER_SITE). Editors are only opened if it is a loopback
@@ -89,7 +87,8 @@ host) are suppressed.
 
 struct Options
 {
-    juce::String vst3, lv2, lv2Uri = VARNELLE_HOSTCHECK_LV2_URI, renderer, home;
+    juce::StringArray vst3, lv2;
+    juce::String lv2Uri, renderer, home;
     juce::String makerSite = VARNELLE_HOSTCHECK_MAKER_SITE;
     int slowServerPort = -1; // -1: from the maker site
     bool noEditor = false, sanitizerBuild = builtWithSanitizer, help = false;
@@ -139,9 +138,9 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
 
             const auto s = juce::String::fromUTF8 (text.c_str());
             if (arg == "--vst3")
-                options.vst3 = s;
+                options.vst3.add (s);
             else if (arg == "--lv2")
-                options.lv2 = s;
+                options.lv2.add (s);
             else if (arg == "--lv2-uri")
                 options.lv2Uri = s;
             else if (arg == "--renderer")
@@ -236,6 +235,21 @@ Site parseSite (const juce::String& url)
     site.isLoopback = (site.scheme == "http" || site.scheme == "https") &&
                       (isIPv4Loopback (site.host) || site.host == "::1");
     return site;
+}
+
+/** The URI of the plug-in an LV2 bundle's manifest declares ("<URI> a lv2:Plugin"); empty if
+    it declares none, which the loading check then reports. */
+juce::String readLv2PluginUri (const juce::File& bundle)
+{
+    const auto manifest = bundle.getChildFile ("manifest.ttl").loadFileAsString();
+    for (int end = manifest.indexOf ("a lv2:Plugin"); end > 0;
+         end = manifest.indexOf (end + 1, "a lv2:Plugin"))
+    {
+        const auto before = manifest.substring (0, end).trimEnd();
+        if (before.endsWithChar ('>'))
+            return before.fromLastOccurrenceOf ("<", false, false).dropLastCharacters (1);
+    }
+    return {};
 }
 
 /** Points HOME and the XDG folders at a fresh scratch folder, so that neither plug-ins
@@ -335,10 +349,14 @@ int runChecks (const Options& options, const std::string& scratch)
     std::vector<PluginUnderTest> plugins;
     auto resolve = [] (const juce::String& path)
     { return juce::File::getCurrentWorkingDirectory().getChildFile (path); };
-    if (options.vst3.isNotEmpty())
-        plugins.push_back ({"VST3", resolve (options.vst3), {}});
-    if (options.lv2.isNotEmpty())
-        plugins.push_back ({"LV2", resolve (options.lv2), options.lv2Uri});
+    for (const auto& path : options.vst3)
+        plugins.push_back ({"VST3", resolve (path), {}, resolve (path).getFileNameWithoutExtension()});
+    for (const auto& path : options.lv2)
+    {
+        const auto bundle = resolve (path);
+        const auto uri = options.lv2Uri.isNotEmpty() ? options.lv2Uri : readLv2PluginUri (bundle);
+        plugins.push_back ({"LV2", bundle, uri, bundle.getFileNameWithoutExtension()});
+    }
 
     for (const auto& plugin : plugins)
     {
@@ -358,9 +376,10 @@ int runChecks (const Options& options, const std::string& scratch)
             if (xErrors > 0)
                 problems.add (juce::String (xErrors) +
                               " X errors so far: " + juce::String (describeXErrors()));
-            report.add (plugin.formatName, "no X errors while its editors opened, drew and closed", problems);
+            report.add (plugin.name + " " + plugin.formatName,
+                        "no X errors while its editors opened, drew and closed", problems);
         }
-        report.note ("[" + plugin.formatName + "] checks took " +
+        report.note ("[" + plugin.name + " " + plugin.formatName + "] checks took " +
                      juce::String ((juce::Time::getMillisecondCounterHiRes() - started) / 1000.0, 1) + " s");
     }
 

@@ -409,14 +409,23 @@ void PluginChecker::runAll()
     checkLoading();
 
     const std::function<void()> checks[] = {
-        [this] { checkLatency(); },          [this] { checkBuses(); },
-        [this] { checkProcessing(); },       [this] { checkLargerBlockThanPrepared(); },
-        [this] { checkAgainstRenderer(); },  [this] { checkAutomation(); },
-        [this] { checkBypassAutomation(); }, [this] { checkHostBypass(); },
-        [this] { checkStateRoundTrip(); },   [this] { checkStateFromBackgroundThread(); },
-        [this] { checkEditor (false); },     [this] { checkEditor (true); },
-        [this] { checkEditorKeys(); },       [this] { checkNoAllocationOnAudioThread(); },
-        [this] { checkLoadUnload(); },       [this] { checkTwoCopies(); },
+        [this] { checkLatency(); },
+        [this] { checkBuses(); },
+        [this] { checkProcessing(); },
+        [this] { checkLargerBlockThanPrepared(); },
+        [this] { checkAgainstRenderer(); },
+        [this] { checkKey(); },
+        [this] { checkAutomation(); },
+        [this] { checkBypassAutomation(); },
+        [this] { checkHostBypass(); },
+        [this] { checkStateRoundTrip(); },
+        [this] { checkStateFromBackgroundThread(); },
+        [this] { checkEditor (false); },
+        [this] { checkEditor (true); },
+        [this] { checkEditorKeys(); },
+        [this] { checkNoAllocationOnAudioThread(); },
+        [this] { checkLoadUnload(); },
+        [this] { checkTwoCopies(); },
     };
 
     // Once another copy of the plug-in has taken part, every further result would be about it.
@@ -486,7 +495,7 @@ void PluginChecker::checkIdentity (juce::AudioPluginInstance& instance)
 {
     juce::StringArray problems;
 
-    if (instance.getName() != "Varnelle")
+    if (instance.getName() != plugin.name)
         problems.add ("name is \"" + instance.getName() + "\"");
     if (description.manufacturerName != "Quorvane Audio")
         problems.add ("maker is \"" + description.manufacturerName + "\"");
@@ -530,8 +539,8 @@ void PluginChecker::checkIdentity (juce::AudioPluginInstance& instance)
         problems.add ("produces MIDI");
 
     report.add (tag(),
-                "identity: name \"Varnelle\", maker \"Quorvane Audio\", version 1.2.0" + versionNote +
-                    ", no MIDI in or out" + (plugin.isVst3() ? ", tail 0 s" : ""),
+                "identity: name \"" + plugin.name + "\", maker \"Quorvane Audio\", version 1.2.0" +
+                    versionNote + ", no MIDI in or out" + (plugin.isVst3() ? ", tail 0 s" : ""),
                 problems);
 }
 
@@ -701,7 +710,7 @@ void PluginChecker::checkBuses()
     {
         const bool isMono = juce::String (c.name) == "mono->mono";
         const bool expected = isMono ? monoExpected : c.accepted;
-        const auto layout = makeLayout (c.in, c.out);
+        const auto layout = withMainBuses (*instance, c.in, c.out);
         const bool supported = instance->checkBusesLayoutSupported (layout);
         const bool applied = instance->setBusesLayout (layout);
 
@@ -721,13 +730,55 @@ void PluginChecker::checkBuses()
             monoSupported = true;
 
         instance->setBusesLayout (
-            makeLayout (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo()));
+            withMainBuses (*instance, juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo()));
     }
 
     title << (monoExpected ? "mono->mono and stereo->stereo accepted; "
                            : "stereo->stereo accepted; mono->mono refused (LV2 ports are fixed at stereo); ")
           << "mono->stereo, stereo->mono and 5.1 refused";
+    if (plugin.isKeyed())
+        title << checkKeyBus (*instance, problems);
+    else if (instance->getBusCount (true) != 1)
+        problems.add (juce::String (instance->getBusCount (true)) + " input buses");
     report.add (tag(), title, problems);
+}
+
+// The key: VST3 offers an auxiliary input that is off until the host switches it on, mono or
+// stereo; LV2 has its two key ports always.
+juce::String PluginChecker::checkKeyBus (juce::AudioPluginInstance& instance, juce::StringArray& problems)
+{
+    const auto* key = instance.getBus (true, 1);
+    if (instance.getBusCount (true) != 2 || key == nullptr)
+    {
+        problems.add (juce::String (instance.getBusCount (true)) + " input buses, not the input and \"Key\"");
+        return {};
+    }
+    if (plugin.isVst3() && key->getName() != "Key")
+        problems.add ("the second input bus is \"" + key->getName() + "\"");
+
+    const auto stereo = juce::AudioChannelSet::stereo();
+    if (!plugin.isVst3())
+    {
+        if (key->getNumberOfChannels() != 2)
+            problems.add ("the key has " + juce::String (key->getNumberOfChannels()) + " ports");
+        return "; the key's two ports always there";
+    }
+
+    if (key->isEnabled())
+        problems.add ("the key bus is on before the host asks");
+    for (const auto& set : {juce::AudioChannelSet::disabled(), juce::AudioChannelSet::mono(), stereo})
+    {
+        auto layout = withMainBuses (instance, stereo, stereo);
+        layout.inputBuses.getReference (1) = set;
+        if (!instance.setBusesLayout (layout) || instance.getChannelCountOfBus (true, 1) != set.size())
+            problems.add ("a " + (set.isDisabled() ? juce::String ("switched-off") : set.getDescription()) +
+                          " key is refused");
+    }
+    auto surround = withMainBuses (instance, stereo, stereo);
+    surround.inputBuses.getReference (1) = juce::AudioChannelSet::create5point1();
+    if (instance.checkBusesLayoutSupported (surround))
+        problems.add ("a 5.1 key is accepted");
+    return "; the \"Key\" bus off by default, off, mono and stereo accepted, 5.1 refused";
 }
 
 void PluginChecker::checkProcessing()
@@ -866,10 +917,44 @@ void PluginChecker::checkLargerBlockThanPrepared()
 
 void PluginChecker::checkAgainstRenderer()
 {
+    // Varnelle Key's LV2 always has its key ports: keyed by its own input, it is Varnelle.
+    const bool selfKeyed = plugin.isKeyed() && !plugin.isVst3();
+    std::vector<RendererComparison> configs = {{44100.0, 2, 0, selfKeyed}, {96000.0, 2, 0, selfKeyed}};
+    if (monoSupported)
+        configs.push_back ({48000.0, 1});
+    compareWithRenderer ("same output as varnelle-render (13 band settings; 44100 and 96000 Hz stereo" +
+                             juce::String (monoSupported ? ", 48000 Hz mono" : "") + ")" +
+                             (selfKeyed ? ", keyed by its own input" : "") +
+                             ": equal within float rounding (1e-6, or 4 ulp above 1)",
+                         configs);
+}
+
+// Varnelle Key in both formats: keyed, it gives what `varnelle-render --key` gives; with its
+// key bus off (VST3), what Varnelle gives. (The LV2's key ports are always there: keyed by its
+// own input it measures what Varnelle measures, which checkAgainstRenderer compares.)
+void PluginChecker::checkKey()
+{
+    if (!plugin.isKeyed())
+        return;
+
+    std::vector<RendererComparison> keyed = {{44100.0, 2, 2}, {48000.0, 2, 1}};
+    if (monoSupported)
+        keyed.push_back ({48000.0, 1, 2});
+    compareWithRenderer (
+        "keyed: same output as varnelle-render --key (13 band settings; stereo with a stereo "
+        "and a mono key" +
+            juce::String (monoSupported ? ", mono with a stereo key" : "") + "), within float rounding",
+        keyed);
+
+    if (plugin.isVst3())
+        compareWithRenderer ("key bus off: same output as Varnelle's varnelle-render, 48000 Hz stereo",
+                             {{48000.0, 2}});
+}
+
+void PluginChecker::compareWithRenderer (const juce::String& title,
+                                         const std::vector<RendererComparison>& configs)
+{
     juce::StringArray problems;
-    const juce::String title = "same output as varnelle-render (13 band settings; 44100 and 96000 Hz stereo" +
-                               juce::String (monoSupported ? ", 48000 Hz mono" : "") +
-                               "): equal within float rounding (1e-6, or 4 ulp above 1)";
 
     if (!settings.renderer.existsAsFile())
     {
@@ -877,16 +962,6 @@ void PluginChecker::checkAgainstRenderer()
                     {"no renderer at " + settings.renderer.getFullPathName() + " (--renderer PATH)"});
         return;
     }
-
-    struct Config
-    {
-        double rate;
-        int channels;
-    };
-
-    std::vector<Config> configs = {{44100.0, 2}, {96000.0, 2}};
-    if (monoSupported)
-        configs.push_back ({48000.0, 1});
 
     juce::String error;
     auto instance = createInstance (44100.0, 512, error);
@@ -900,15 +975,19 @@ void PluginChecker::checkAgainstRenderer()
 
     for (const auto& config : configs)
     {
-        const auto label =
-            juce::String ((int)config.rate) + " Hz " + (config.channels == 1 ? "mono" : "stereo");
+        auto label = juce::String ((int)config.rate) + " Hz " + (config.channels == 1 ? "mono" : "stereo");
+        if (config.keyChannels > 0)
+            label << ", " << (config.keyChannels == 1 ? "mono" : "stereo") << " key";
         const int length = (int)config.rate; // one second
         const auto input = makeTestSignal (config.channels, length, config.rate, settings.seed + 11);
+        const auto key = makeTestSignal (config.keyChannels, length, config.rate, settings.seed + 12);
         const auto inFile = settings.scratchFolder.getChildFile ("render-in.wav");
+        const auto keyFile = settings.scratchFolder.getChildFile ("render-key.wav");
         const auto outFile = settings.scratchFolder.getChildFile ("render-out.wav");
         outFile.deleteFile();
 
-        if (!writeFloatWav (inFile, input, config.rate, error))
+        if (!writeFloatWav (inFile, input, config.rate, error) ||
+            (config.keyChannels > 0 && !writeFloatWav (keyFile, key, config.rate, error)))
         {
             problems.add (label + ": " + error);
             continue;
@@ -916,6 +995,8 @@ void PluginChecker::checkAgainstRenderer()
 
         juce::StringArray command{settings.renderer.getFullPathName(), inFile.getFullPathName(),
                                   outFile.getFullPathName(), "--block", "512"};
+        if (config.keyChannels > 0)
+            command.addArray ({"--key", keyFile.getFullPathName()});
         for (const auto& s : activeSettings)
             command.addArray ({"--set", parameterId (s.band, s.slot) + "=" + juce::String (s.value, 1)});
 
@@ -943,9 +1024,16 @@ void PluginChecker::checkAgainstRenderer()
         }
 
         // The hosted instance: the same settings through the host's parameters, random blocks.
-        if (!prepare (*instance, config.rate, 512, config.channels))
+        // A fixed key bus that cannot take the key's layout hears it on both its channels.
+        if (!prepare (*instance, config.rate, 512, config.channels, config.keyChannels))
         {
             problems.add (label + ": cannot prepare the instance");
+            continue;
+        }
+        const int hostedKeyChannels = getKeyChannels (*instance);
+        if (config.keyChannels > 0 && hostedKeyChannels == 0)
+        {
+            problems.add (label + ": the instance takes no key");
             continue;
         }
 
@@ -953,8 +1041,14 @@ void PluginChecker::checkAgainstRenderer()
             if (!setRealValue (*instance, s.band, s.slot, s.value))
                 problems.add ("no parameter \"" + expectedName (s.band, s.slot) + "\"");
 
-        const auto hosted = processThrough (*instance, withTrailingSilence (input, expectedLatency),
-                                            randomBlocks (512, settings.seed + 3), 512);
+        // Main channels, then the key's: the key file, or the input itself.
+        auto hostedInput = input;
+        const auto& keySource = config.keyIsInput ? input : key;
+        for (int ch = 0; ch < hostedKeyChannels && !keySource.empty(); ++ch)
+            hostedInput.push_back (keySource[(size_t)std::min (ch, (int)keySource.size() - 1)]);
+        auto hosted = processThrough (*instance, withTrailingSilence (hostedInput, expectedLatency),
+                                      randomBlocks (512, settings.seed + 3), 512);
+        hosted.resize ((size_t)config.channels);
 
         for (const auto& s : activeSettings)
         {
@@ -1586,7 +1680,11 @@ void PluginChecker::checkNoAllocationOnAudioThread()
     runOnThreadWhilePumping (
         [&]
         {
-            juce::AudioBuffer<float> work (2, blockSize);
+            // Every channel the host's buffer has, the key's too (silent here).
+            juce::AudioBuffer<float> work (
+                std::max ({2, instance->getTotalNumInputChannels(), instance->getTotalNumOutputChannels()}),
+                blockSize);
+            work.clear();
             juce::MidiBuffer midi;
             const auto length = (juce::int64)input[0].size();
             juce::int64 position = 0;

@@ -37,8 +37,10 @@ struct PluginUnderTest
     juce::String formatName; // "VST3" or "LV2"
     juce::File bundle;
     juce::String lv2Uri; // LV2 only
+    juce::String name;   // the plug-in's own: "Varnelle" or "Varnelle Key", as its bundle is named
 
     bool isVst3() const { return formatName == "VST3"; }
+    bool isKeyed() const { return name == "Varnelle Key"; }
 };
 
 /** JUCE's host format for the bundle with its one plug-in described in `description`; null,
@@ -84,9 +86,22 @@ private:
     void checkLatency();
     void checkParameters (juce::AudioPluginInstance&);
     void checkBuses();
+    juce::String checkKeyBus (juce::AudioPluginInstance& instance, juce::StringArray& problems);
     void checkProcessing();
     void checkLargerBlockThanPrepared();
     void checkAgainstRenderer();
+    void checkKey();
+
+    /** One comparison with varnelle-render: main channels, key channels (0: none; the
+        renderer gets --key), or the main input as its own key (the renderer gets none). */
+    struct RendererComparison
+    {
+        double rate;
+        int channels;
+        int keyChannels = 0;
+        bool keyIsInput = false;
+    };
+    void compareWithRenderer (const juce::String& title, const std::vector<RendererComparison>& configs);
     void checkAutomation();
     void checkBypassAutomation();
     void checkHostBypass();
@@ -108,7 +123,7 @@ private:
         mapped: a shadowing copy took over what the host loaded, so the checks would test it. */
     bool onlyTheGivenLibraryIsMapped (const juce::String& when);
 
-    juce::String tag() const { return plugin.formatName; }
+    juce::String tag() const { return plugin.name + " " + plugin.formatName; }
 
     PluginUnderTest plugin;
     const CheckSettings& settings;

@@ -263,8 +263,13 @@ void PluginChecker::checkTwoCopies()
                 const int requestsBefore = server != nullptr ? server->getNumFeedRequests() : 0;
 
                 HostedCopy given{plugin, library, {}, {}, {}, {}, {}};
-                HostedCopy copy{
-                    {plugin.formatName, copyBundle, plugin.lv2Uri}, copyLibrary, {}, {}, {}, {}, {}};
+                HostedCopy copy{{plugin.formatName, copyBundle, plugin.lv2Uri, plugin.name},
+                                copyLibrary,
+                                {},
+                                {},
+                                {},
+                                {},
+                                {}};
                 const bool rawLv2 = arrangement == Arrangement::mixed && !plugin.isVst3();
 
                 // VST3 modules close in the order they were opened, so open in the order of
