@@ -68,7 +68,8 @@ inline juce::AudioBuffer<float> makeMaterial()
 enum class Engine
 {
     plugin,
-    reference
+    reference,
+    keyed // Varnelle Key, stereo with a stereo key (the material half its length later)
 };
 
 /** Feeds the material block by block and moves the parameters before each block. */
@@ -76,8 +77,18 @@ class EngineRun
 {
 public:
     explicit EngineRun (Engine engineToRun = Engine::plugin)
-        : processor (std::make_unique<VarnelleAudioProcessor>())
+        : processor (std::make_unique<VarnelleAudioProcessor> (engineToRun == Engine::keyed
+                                                                   ? VarnelleAudioProcessor::Variant::keyed
+                                                                   : VarnelleAudioProcessor::Variant::plain))
     {
+        if (engineToRun == Engine::keyed)
+        {
+            auto layout = processor->getBusesLayout();
+            layout.inputBuses.getReference (1) = juce::AudioChannelSet::stereo();
+            processor->setBusesLayout (layout);
+        }
+        channels = processor->getTotalNumInputChannels();
+        buffer.setSize (channels, blockSize);
         configureFiveActiveBands (*processor);
         processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
         processor->prepareToPlay (sampleRate, blockSize);
@@ -93,11 +104,15 @@ public:
     void prepareBlock (int numSamples)
     {
         moveParameters (*processor, blockIndex++);
-        buffer.setSize (2, numSamples, false, false, true);
-        for (int ch = 0; ch < 2; ++ch)
+        buffer.setSize (channels, numSamples, false, false, true);
+        for (int ch = 0; ch < channels; ++ch)
+        {
+            const int offset = ch < 2 ? 0 : materialLength / 2;
             for (int i = 0; i < numSamples; ++i)
-                buffer.setSample (ch, i,
-                                  silent ? 0.0f : material.getSample (ch, (position + i) % materialLength));
+                buffer.setSample (
+                    ch, i,
+                    silent ? 0.0f : material.getSample (ch % 2, (position + offset + i) % materialLength));
+        }
         position = (position + numSamples) % materialLength;
     }
 
@@ -137,6 +152,7 @@ private:
     juce::AudioBuffer<float> material = makeMaterial();
     juce::AudioBuffer<float> buffer{2, blockSize};
     juce::MidiBuffer midi;
+    int channels = 2; // the key's after the input's
     int position = 0;
     int blockIndex = 0;
     int lastSeenFrame = 0;

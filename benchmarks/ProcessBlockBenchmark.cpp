@@ -7,7 +7,8 @@
 // the material and other processes on a busy machine count as little as possible. Reading that
 // clock is a system call that itself costs about half a microsecond, as much as a whole silent
 // block: its own cost, measured in the same run, is taken off every timed block. The third
-// entry alternates the two engines block by block and reports both factors and their ratio from
+// entry alternates the two engines block by block (BM_KeyedVsVarnelle does the same for Varnelle
+// Key, stereo with a stereo key, against Varnelle) and reports both factors and their ratio from
 // the same stretch of time, which keeps the ratio steady when the machine's load changes.
 
 #include "BenchmarkSetup.h"
@@ -133,6 +134,32 @@ void BM_FiveBandsOptimisedVsReference (benchmark::State& state)
     state.counters["speedup"] = referenceSeconds / optimisedSeconds;
 }
 
+// Varnelle Key against Varnelle, one block of each per iteration: the key adds a forward
+// transform per key channel and frame.
+void BM_KeyedVsVarnelle (benchmark::State& state)
+{
+    EngineRun plain (Engine::plugin);
+    EngineRun keyed (Engine::keyed);
+    plain.warmUp();
+    keyed.warmUp();
+
+    double plainSeconds = 0.0, keyedSeconds = 0.0;
+    std::int64_t blocks = 0;
+    for (auto _ : state)
+    {
+        const double p = timedBlock (plain);
+        const double k = timedBlock (keyed);
+        state.SetIterationTime (p + k);
+        plainSeconds += p;
+        keyedSeconds += k;
+        ++blocks;
+    }
+    const double audioSeconds = (double)blocks * blockSeconds;
+    state.counters["varnelle_rtf"] = audioSeconds / plainSeconds;
+    state.counters["key_rtf"] = audioSeconds / keyedSeconds;
+    state.counters["key_vs_varnelle"] = plainSeconds / keyedSeconds;
+}
+
 // A track that falls silent: 1 s of the material, then 10 s of silence, processed as one
 // stream. Reports the mean cost of a block with signal and of a block in the last 3 s of the
 // silence (by then the smoothed gains have come to rest), and their ratio.
@@ -226,6 +253,7 @@ BENCHMARK (BM_FiveBandsReference)->UseManualTime()->Unit (benchmark::kMicrosecon
 BENCHMARK (BM_FiveBandsOptimised)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedWindowOpen)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_FiveBandsOptimisedVsReference)->UseManualTime()->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_KeyedVsVarnelle)->UseManualTime()->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_MemoryPerInstance)->Iterations (1);
 BENCHMARK (BM_SilenceAfterSignal)->UseManualTime()->Unit (benchmark::kMillisecond)->Iterations (3);
 } // namespace
