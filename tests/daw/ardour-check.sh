@@ -17,115 +17,18 @@ if [ "$#" -ne 2 ] || [ ! -d "$1" ] || [ ! -d "$2" ]; then
 fi
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-vst3_bundle="$(cd "$1" && pwd)"
-lv2_bundle="$(cd "$2" && pwd)"
-lv2_uri="https://www.quorvane.com/plugins/varnelle"
-scanner=/usr/lib/ardour7/ardour-vst3-scanner
+source "$here/ardour-common.sh"
 rate=48000
 seconds=10
-
-for tool in ardour7-lua sox soxi "$scanner"; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "error: $tool is missing (Debian packages ardour and sox)" >&2
-        exit 1
-    fi
-done
-
-scratch="$(mktemp -d "${TMPDIR:-/tmp}/varnelle-ardour.XXXXXX")"
-trap 'rm -rf "$scratch"' EXIT
-
-export HOME="$scratch/home"
-export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
-export XDG_DATA_HOME="$scratch/data" XDG_STATE_HOME="$scratch/state"
-export XDG_RUNTIME_DIR="$scratch/runtime"
-export LD_LIBRARY_PATH="/usr/lib/ardour7${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" \
-    "$scratch/vst3" "$scratch/export"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-# Ardour trusts its VST3 cache only when the cache file is newer than the module, at a
-# resolution of one second; a copy dated back a little keeps a fresh build from tying with it.
-cp -R "$vst3_bundle" "$scratch/vst3/"
-vst3_copy="$scratch/vst3/$(basename "$vst3_bundle")"
-find "$vst3_copy" -exec touch -d "@$(($(date +%s) - 10))" {} +
-export VST3_PATH="$scratch/vst3"
-LV2_PATH="$(dirname "$lv2_bundle")"
-export LV2_PATH
-
-passed=0
-failed=0
-check() { # check NAME OK DETAILS
-    if [ "$2" = 1 ]; then
-        echo "PASS: $1 ($3)"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $1 ($3)"
-        failed=$((failed + 1))
-    fi
-}
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+ardour_scratch varnelle-ardour "$1" "$2"
 
 # --- The VST3 as Ardour's scanner indexes it ------------------------------------------------
-"$scanner" -q -f "$vst3_copy" >"$scratch/scan.log" 2>&1
-cache_entry="$(grep -h -o '<VST3Info [^>]*>' "$XDG_CACHE_HOME"/ardour7/vst/*.v3i 2>/dev/null |
-    grep 'name="Varnelle"' | grep 'vendor="Quorvane Audio"' | head -n 1)"
-vst3_uid="$(sed -n 's/.* uid="\([0-9A-F]\{32\}\)".*/\1/p' <<<"$cache_entry")"
-if [ -z "$vst3_uid" ]; then
-    check "Ardour's scanner indexes the VST3" 0 "no 'Varnelle' by 'Quorvane Audio' in its cache"
-    cat "$scratch/scan.log"
-    finish
-fi
-check "Ardour's scanner indexes the VST3" 1 "uid $vst3_uid"
+ardour_scan_vst3 Varnelle
 
 # --- The sessions ---------------------------------------------------------------------------
-# One ardour7-lua run per export. Ardour 7.3's exporter crashes now and then while it tears
-# down its export graph (heap corruption; it happens just as often without any plug-in in the
-# track, about one run in five here), so a run that dies from a signal is repeated, up to 8
-# times. The crashes are counted per session in the output. A run that reports an error of
-# the session script, or times out, is not repeated.
-variants="dry vst3-unity vst3-band3-cut lv2-unity"
-crashes=0
-crash_list=""
-start=$(date +%s.%N)
-for variant in $variants; do
-    log="$scratch/$variant.log"
-    for attempt in 1 2 3 4 5 6 7 8; do
-        rm -rf "$scratch/session-$variant" "$scratch/export/$variant.wav"
-        # The subshell (kept from exec'ing the command by the trailing exit) takes bash's own
-        # "Aborted" notice, whose stderr goes nowhere.
-        (VARNELLE_VARIANT="$variant" VARNELLE_SESSION_DIR="$scratch/session-$variant" \
-            VARNELLE_EXPORT_DIR="$scratch/export" VARNELLE_VST3_UID="$vst3_uid" \
-            VARNELLE_LV2_URI="$lv2_uri" VARNELLE_SECONDS="$seconds" VARNELLE_RATE="$rate" \
-            timeout 120 ardour7-lua "$here/varnelle-session.lua" </dev/null >"$log" 2>&1
-            exit $?) 2>/dev/null
-        status=$?
-        if [ "$status" -eq 0 ] && grep -qx 'info: done' "$log"; then
-            break
-        fi
-        if [ "$status" -lt 128 ] || [ "$status" -eq 124 ] || grep -q '^varnelle-session error: ' "$log"; then
-            break
-        fi
-        crashes=$((crashes + 1))
-        crash_list="$crash_list $variant"
-    done
-    if [ "$status" -ne 0 ] || ! grep -qx 'info: done' "$log"; then
-        check "Ardour builds and exports the session '$variant'" 0 \
-            "ardour7-lua exit status $status, attempt $attempt"
-        grep -v '^\[ERROR\]: Ignored format' "$log" | tail -n 30
-        finish
-    fi
-done
-elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-check "Ardour builds and exports the 4 sessions" 1 \
-    "${elapsed} s; Ardour crashes repeated: ${crashes}${crash_list:+ (${crash_list# })}"
-
-info() { # info VARIANT KEY
-    sed -n "s/^info: $2 //p" "$scratch/$1.log" | head -n 1
-}
+export VARNELLE_VST3_UID="$vst3_uid" VARNELLE_LV2_URI="https://www.quorvane.com/plugins/varnelle"
+export VARNELLE_SECONDS="$seconds" VARNELLE_RATE="$rate"
+ardour_run_sessions "$here/varnelle-session.lua" 8 dry vst3-unity vst3-band3-cut lv2-unity
 
 session_rate="$(info dry session-rate)"
 loaded_paths="$(info vst3-unity vst3-paths)"
@@ -160,7 +63,6 @@ rms() { # rms FILE [sox effects...]
     sox "$file" -n "$@" trim 1 $((seconds - 2)) stat 2>&1 | awk '/^RMS +amplitude/ { print $3 }'
 }
 db_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.3f", 20 * log(a / b) / log(10); else print "nan" }'; }
-within() { awk -v v="$1" -v e="$2" -v t="$3" 'BEGIN { d = v - e; print (v != "nan" && d <= t && d >= -t) ? 1 : 0 }'; }
 
 lengths_ok=1
 lengths=""
