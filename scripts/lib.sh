@@ -74,8 +74,14 @@ configure_and_build() {
 # the home folder's plug-in folders and these; with a copy in both they load one copy or parts
 # of both, so the user's build is installed only while there is none here.
 VARNELLE_SYSTEM_ROOT="${VARNELLE_SYSTEM_ROOT:-}"
-VARNELLE_SYSTEM_BUNDLES=(usr/lib/vst3/Varnelle.vst3 usr/lib/lv2/Varnelle.lv2
-    usr/local/lib/vst3/Varnelle.vst3 usr/local/lib/lv2/Varnelle.lv2)
+# The plug-ins a build makes; the package installs them together.
+VARNELLE_PLUGIN_NAMES=("Varnelle" "Varnelle Key")
+VARNELLE_SYSTEM_BUNDLES=()
+for _name in "${VARNELLE_PLUGIN_NAMES[@]}"; do
+    VARNELLE_SYSTEM_BUNDLES+=("usr/lib/vst3/$_name.vst3" "usr/lib/lv2/$_name.lv2"
+        "usr/local/lib/vst3/$_name.vst3" "usr/local/lib/lv2/$_name.lv2")
+done
+unset _name
 
 # Prints the system-wide Varnelle bundles, one a line; nothing when there are none.
 find_system_bundles() {
@@ -87,13 +93,17 @@ find_system_bundles() {
     done
 }
 
-# install_user_plugins ARTEFACTS USER_HOME: the build's VST3 and LV2 into USER_HOME, unless a
-# system-wide copy exists; then the copies an earlier run put there are removed instead.
+# install_user_plugins ARTEFACTS USER_HOME: the VST3 and LV2 bundles of Varnelle and Varnelle
+# Key that ARTEFACTS holds into USER_HOME, unless a system-wide copy exists; then the copies an
+# earlier run put there are removed instead.
 install_user_plugins() {
     local artefacts="$1" user_home="$2"
-    local system_bundles
+    local system_bundles name
     system_bundles="$(find_system_bundles)"
-    local home_bundles=("$user_home/.vst3/Varnelle.vst3" "$user_home/.lv2/Varnelle.lv2")
+    local home_bundles=()
+    for name in "${VARNELLE_PLUGIN_NAMES[@]}"; do
+        home_bundles+=("$user_home/.vst3/$name.vst3" "$user_home/.lv2/$name.lv2")
+    done
 
     if [ -n "$system_bundles" ]; then
         echo "   not installing the VST3 and LV2: Varnelle is installed for every user in"
@@ -110,8 +120,11 @@ install_user_plugins() {
         return 0
     fi
 
-    install_bundle "$artefacts/VST3/Varnelle.vst3" "$user_home/.vst3"
-    install_bundle "$artefacts/LV2/Varnelle.lv2" "$user_home/.lv2"
+    for name in "${VARNELLE_PLUGIN_NAMES[@]}"; do
+        [ -d "$artefacts/VST3/$name.vst3" ] && install_bundle "$artefacts/VST3/$name.vst3" "$user_home/.vst3"
+        [ -d "$artefacts/LV2/$name.lv2" ] && install_bundle "$artefacts/LV2/$name.lv2" "$user_home/.lv2"
+    done
+    return 0
 }
 
 # install_bundle SOURCE_BUNDLE TARGET_FOLDER: copies next to the old bundle, then swaps, so a

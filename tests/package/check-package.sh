@@ -48,10 +48,15 @@ fi
 version="$(dpkg-parsechangelog -l "$repo/packaging/debian/changelog" -S Version)"
 expected_files="usr/bin/varnelle
 usr/bin/varnelle-render
+usr/lib/lv2/Varnelle Key.lv2/dsp.ttl
+usr/lib/lv2/Varnelle Key.lv2/libVarnelle Key.so
+usr/lib/lv2/Varnelle Key.lv2/manifest.ttl
+usr/lib/lv2/Varnelle Key.lv2/ui.ttl
 usr/lib/lv2/Varnelle.lv2/dsp.ttl
 usr/lib/lv2/Varnelle.lv2/libVarnelle.so
 usr/lib/lv2/Varnelle.lv2/manifest.ttl
 usr/lib/lv2/Varnelle.lv2/ui.ttl
+usr/lib/vst3/Varnelle Key.vst3/Contents/x86_64-linux/Varnelle Key.so
 usr/lib/vst3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so
 usr/share/applications/varnelle.desktop
 usr/share/doc/varnelle/changelog.Debian.gz
@@ -99,11 +104,11 @@ not_root() { modes | awk '$2 != "root/root"'; }
 check "programs are 755, every other file 644" none bad_modes
 check "every file belongs to root" none not_root
 
+binaries=("$root/usr/bin/varnelle" "$root/usr/bin/varnelle-render")
+mapfile -t -O 2 binaries < <(find "$root/usr/lib" -type f -name '*.so' | LC_ALL=C sort)
 not_stripped() {
     local f
-    for f in "$root/usr/bin/varnelle" "$root/usr/bin/varnelle-render" \
-        "$root/usr/lib/lv2/Varnelle.lv2/libVarnelle.so" \
-        "$root/usr/lib/vst3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so"; do
+    for f in "${binaries[@]}"; do
         grep -E '\.symtab|\.debug_' <<<"$(readelf -SW "$f")" >/dev/null && echo "${f#"$root"/} keeps its symbols"
     done
 }
@@ -114,9 +119,7 @@ check "the binaries are stripped" none not_stripped
 # construct JUCE's curl lock early; it never connects there.)
 loopback_check() {
     local f text
-    for f in "$root/usr/bin/varnelle" "$root/usr/bin/varnelle-render" \
-        "$root/usr/lib/lv2/Varnelle.lv2/libVarnelle.so" \
-        "$root/usr/lib/vst3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so"; do
+    for f in "${binaries[@]}"; do
         text="$(strings -a "$f")"
         if grep -E '(127\.0\.0\.1|localhost|\[::1\]):[0-9]' <<<"$text"; then
             echo "${f#"$root"/}: a loopback site"
@@ -156,6 +159,13 @@ check "the menu entry starts varnelle with its 256x256 icon" desktop_check
 
 check "lv2_validate on the installed LV2 bundle reports only JUCE's known errors" \
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle.lv2"
+check "lv2_validate on the installed Varnelle Key reports only JUCE's known errors" \
+    "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle Key.lv2"
+key_ports_check() {
+    test "$(grep -c 'lv2:isSideChain' "$root/usr/lib/lv2/Varnelle Key.lv2/dsp.ttl")" = 2 &&
+        ! grep -q 'isSideChain' "$root/usr/lib/lv2/Varnelle.lv2/dsp.ttl"
+}
+check "Varnelle Key's two key ports are side-chain inputs, Varnelle has none" key_ports_check
 
 # No lintian error, and no warning beyond the ones README.md lists with their reasons.
 allowed_warnings="initial-upload-closes-no-bugs"

@@ -10,6 +10,8 @@ artefacts="$scratch/artefacts"
 mkdir -p "$artefacts/VST3/Varnelle.vst3/Contents/x86_64-linux" "$artefacts/LV2/Varnelle.lv2"
 echo new > "$artefacts/VST3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so"
 echo new > "$artefacts/LV2/Varnelle.lv2/libVarnelle.so"
+key_artefacts="$scratch/key-artefacts" # Varnelle Key's, built into a folder of its own
+mkdir -p "$key_artefacts/VST3/Varnelle Key.vst3" "$key_artefacts/LV2/Varnelle Key.lv2"
 export VARNELLE_SYSTEM_ROOT="$scratch/system"
 home="$scratch/home"
 failures=0
@@ -22,8 +24,10 @@ fail() {
 # No system-wide copy: both bundles are installed, replacing older ones.
 mkdir -p "$home/.lv2/Varnelle.lv2" && echo old > "$home/.lv2/Varnelle.lv2/libVarnelle.so"
 install_user_plugins "$artefacts" "$home" > "$scratch/out1"
+install_user_plugins "$key_artefacts" "$home" >> "$scratch/out1"
 [ "$(cat "$home/.vst3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so")" = new ] || fail "VST3 not installed"
 [ "$(cat "$home/.lv2/Varnelle.lv2/libVarnelle.so")" = new ] || fail "LV2 not replaced"
+[ -d "$home/.vst3/Varnelle Key.vst3" ] && [ -d "$home/.lv2/Varnelle Key.lv2" ] || fail "Varnelle Key not installed"
 
 # The package's copies appear: nothing is installed, the earlier copies go, and the output says
 # how to switch.
@@ -33,6 +37,7 @@ for system_bundle in usr/lib/lv2/Varnelle.lv2 usr/lib/vst3/Varnelle.vst3; do
     install_user_plugins "$artefacts" "$home" > "$scratch/out2"
     [ ! -e "$home/.vst3/Varnelle.vst3" ] || fail "$system_bundle: a home VST3 is left beside it"
     [ ! -e "$home/.lv2/Varnelle.lv2" ] || fail "$system_bundle: a home LV2 is left beside it"
+    [ ! -e "$home/.lv2/Varnelle Key.lv2" ] || fail "$system_bundle: a home Varnelle Key is left beside it"
     grep -q "$VARNELLE_SYSTEM_ROOT/$system_bundle" "$scratch/out2" || fail "$system_bundle is not named"
     grep -q "apt remove varnelle" "$scratch/out2" || fail "no word on how to switch"
 
