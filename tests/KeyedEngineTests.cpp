@@ -105,19 +105,61 @@ TEST (VarnelleKey, WithoutAKeyOrKeyedByItsInputItIsVarnelle)
     const std::vector<std::vector<float>> input{test::makePinkNoise (n, 0.3f, 1),
                                                 test::makePinkNoise (n, 0.3f, 2)};
 
+    // A narrow level range around the noise's bin levels, so that most bins cross its edges and
+    // any other measurement would show.
+    const auto narrowCut = [] (VarnelleAudioProcessor& processor)
+    {
+        cutBand3 (processor);
+        test::setParameter (processor, "band3_levelMin", -50.0f);
+        test::setParameter (processor, "band3_levelMax", -44.0f);
+    };
     auto plain = test::makePreparedProcessor (2, rate);
-    cutBand3 (*plain);
+    narrowCut (*plain);
     auto expected = input;
     test::processInBlocks (*plain, expected, {512, 512 / 3, 512 + 77});
 
     auto keyOff = makeKeyedProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::disabled());
-    cutBand3 (*keyOff);
+    narrowCut (*keyOff);
     EXPECT_EQ (processWithKey (*keyOff, input, {}), expected);
     EXPECT_EQ (keyOff->getKeyStatus(), VarnelleAudioProcessor::KeyStatus::none);
 
     auto selfKeyed = makeKeyedProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo());
-    cutBand3 (*selfKeyed);
+    narrowCut (*selfKeyed);
     EXPECT_EQ (processWithKey (*selfKeyed, input, input), expected);
+
+    // The channels' keys swapped: another measurement, another sound.
+    auto swapped = makeKeyedProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo());
+    narrowCut (*swapped);
+    EXPECT_NE (processWithKey (*swapped, input, {input[1], input[0]}), expected);
+}
+
+// Key channel c decides for channel c; a mono key decides for both.
+TEST (VarnelleKey, EachKeyChannelDecidesForItsOwnChannel)
+{
+    const int n = 48000;
+    const std::vector<std::vector<float>> input{test::makeWhiteNoise (n, 0.3f, 1),
+                                                test::makeWhiteNoise (n, 0.3f, 2)};
+    const auto burst = test::makeWhiteNoise (n, 0.3f, 3);
+    const std::vector<float> silence ((size_t)n, 0.0f);
+    const auto changeDb = [&] (const std::vector<std::vector<float>>& out, int ch)
+    {
+        const auto& in = input[(size_t)ch];
+        std::vector<float> delayed ((size_t)n, 0.0f);
+        std::copy (in.begin(), in.end() - 2048, delayed.begin() + 2048);
+        return regionDb (out[(size_t)ch], n / 2, n) - regionDb (delayed, n / 2, n);
+    };
+
+    auto stereoKey = makeKeyedProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo());
+    cutBand3 (*stereoKey);
+    const auto leftKeyed = processWithKey (*stereoKey, input, {burst, silence});
+    EXPECT_LT (changeDb (leftKeyed, 0), -12.0);
+    EXPECT_NEAR (changeDb (leftKeyed, 1), 0.0, 0.05);
+
+    auto monoKey = makeKeyedProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::mono());
+    cutBand3 (*monoKey);
+    const auto bothKeyed = processWithKey (*monoKey, input, {burst});
+    EXPECT_LT (changeDb (bothKeyed, 0), -12.0);
+    EXPECT_LT (changeDb (bothKeyed, 1), -12.0);
 }
 
 // Steady noise keyed by a burst of other noise: the band takes its region down while the burst

@@ -214,21 +214,28 @@ TEST_F (RenderAudio, AKeyFileDecidesAndIsFittedToTheInputsLength)
     const int n = 30000;
     writeWav (file ("in.wav"), {test::makeWhiteNoise (n, 0.3f, 4), test::makeWhiteNoise (n, 0.3f, 5)}, rate,
               32);
-    auto key = test::makeWhiteNoise (n + 5000, 0.3f, 6);
+    auto key = test::makeWhiteNoise (n, 0.3f, 6);
     const std::vector<float> shortKey (key.begin(), key.begin() + n / 2);
     std::vector<float> padded (shortKey);
     padded.resize ((size_t)n, 0.0f);
-    key.resize ((size_t)n);
+    // Silent towards IN's end and sounding past it: the frames of IN's last samples reach 2048
+    // samples beyond it, where only a key that is not cut would sound.
+    std::fill (key.end() - 4096, key.end(), 0.0f);
     std::vector<float> longKey (key);
-    longKey.resize ((size_t)n + 5000, 0.5f);
+    const auto tail = test::makeWhiteNoise (5000, 0.3f, 7);
+    longKey.insert (longKey.end(), tail.begin(), tail.end());
     writeWav (file ("key.wav"), {key}, rate, 32);
     writeWav (file ("long-key.wav"), {longKey}, rate, 32);
     writeWav (file ("short-key.wav"), {shortKey}, rate, 32);
     writeWav (file ("padded-key.wav"), {padded}, rate, 32);
 
-    const juce::StringArray cut{"--set", "band3_gain=-24"};
-    const auto withKey = [&] (const juce::String& name) {
-        return renderToWav ("in.wav", {"--set", "band3_gain=-24", "--key", path (name)}).channels;
+    const juce::StringArray cut{"--set", "band3_gain=-24",    "--set", "band3_levelMin=-50",
+                                "--set", "band3_levelMax=-44"};
+    const auto withKey = [&] (const juce::String& name)
+    {
+        auto args = cut;
+        args.addArray ({"--key", path (name)});
+        return renderToWav ("in.wav", args).channels;
     };
     const auto plain = renderToWav ("in.wav", cut);
     const auto keyed = withKey ("key.wav");

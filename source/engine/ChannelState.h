@@ -80,7 +80,7 @@ struct ChannelState
     std::int64_t samplesWritten = 0;
 };
 
-/** Where a key's silent run stops counting: about a day at 96 kHz. */
+/** Where a key's silent run stops counting: almost three years at 96 kHz. */
 constexpr std::int64_t keySilenceLimit = std::int64_t{1} << 43;
 
 /** Sizes every vector of a fresh record, then resets it. Allocates. */

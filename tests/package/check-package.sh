@@ -161,11 +161,15 @@ check "lv2_validate on the installed LV2 bundle reports only JUCE's known errors
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle.lv2"
 check "lv2_validate on the installed Varnelle Key reports only JUCE's known errors" \
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle Key.lv2"
+# JUCE's LV2 wrapper reads an unconnected port through a null pointer, so the key's ports
+# must not be optional.
 key_ports_check() {
-    test "$(grep -c 'lv2:isSideChain' "$root/usr/lib/lv2/Varnelle Key.lv2/dsp.ttl")" = 2 &&
-        ! grep -q 'isSideChain' "$root/usr/lib/lv2/Varnelle.lv2/dsp.ttl"
+    local ttl="$root/usr/lib/lv2/Varnelle Key.lv2/dsp.ttl"
+    test "$(grep -c 'lv2:isSideChain' "$ttl")" = 2 &&
+        ! grep -q 'isSideChain' "$root/usr/lib/lv2/Varnelle.lv2/dsp.ttl" &&
+        awk 'BEGIN { RS = "\\] , \\[" } /input_group_2/ && /connectionOptional/ { bad = 1 } END { exit bad }' "$ttl"
 }
-check "Varnelle Key's two key ports are side-chain inputs, Varnelle has none" key_ports_check
+check "Varnelle Key's two key ports are side-chain inputs, not optional; Varnelle has none" key_ports_check
 
 # No lintian error, and no warning beyond the ones README.md lists with their reasons.
 allowed_warnings="initial-upload-closes-no-bugs"

@@ -70,10 +70,16 @@ Signal processThrough (juce::AudioProcessor& plugin, const Signal& input, const 
         const int size =
             (int)std::min<juce::int64> (std::clamp (plan (position), 1, maxBlockSize), length - position);
 
+        // Input channels the signal does not fill (a key bus a host cannot switch off) hear the
+        // signal itself: Varnelle Key, keyed by its own input, measures what Varnelle does.
+        const int inputChannels = plugin.getTotalNumInputChannels();
         for (int ch = 0; ch < bufferChannels; ++ch)
         {
             if (ch < numChannels)
                 std::copy_n (input[(size_t)ch].data() + position, size, work.getWritePointer (ch));
+            else if (ch < inputChannels && numChannels > 0)
+                std::copy_n (input[(size_t)((ch - numChannels) % numChannels)].data() + position, size,
+                             work.getWritePointer (ch));
             else
                 work.clear (ch, 0, size);
         }

@@ -26,7 +26,9 @@ BlockPlan randomBlocks (int maxSize, juce::int64 seed);
 
 /** Runs `input` through `plugin` in place, block by block, with one buffer allocated up front.
     `beforeBlock` (if set) runs before every block with the block's start and length. The
-    plug-in must be prepared for the signal's channel count. Calling thread = audio thread. */
+    plug-in must be prepared for the signal's channel count; input channels beyond the
+    signal's (a key bus that cannot be switched off) get the signal's channels again. Calling thread = audio
+   thread. */
 Signal processThrough (juce::AudioProcessor& plugin, const Signal& input, const BlockPlan& plan,
                        int maxBlockSize,
                        const std::function<void (juce::int64 start, int length)>& beforeBlock = {});
