@@ -18,7 +18,7 @@ VARNELLE_PACKAGES=(
 )
 
 # What scripts/package needs on top, and scripts/test for its packaging test.
-VARNELLE_PACKAGING_PACKAGES=(dpkg-dev help2man lintian)
+VARNELLE_PACKAGING_PACKAGES=(dpkg-dev help2man lintian appstream desktop-file-utils)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -139,4 +139,32 @@ install_bundle() {
     rm -rf "$target_parent/$name"
     mv "$target_parent/.$name.new" "$target_parent/$name"
     echo "   $target_parent/$name"
+}
+
+# make_app_icons SHARE_DIR: the app's icon at 48, 128 and 256 pixels under SHARE_DIR/icons/hicolor:
+# the banner's mark, the five band bars, on a rounded square of the banner's own background
+# colour (so its translucent backdrop disappears into it).
+make_app_icons() {
+    local share="$1" size icon_dir
+    local banner="$VARNELLE_ROOT/resources/0A6132E95-8B23-44DA-AF8C-47069C5DC9BE.png"
+    for size in 48 128 256; do
+        icon_dir="$share/icons/hicolor/${size}x${size}/apps"
+        mkdir -p "$icon_dir"
+        convert -size 400x400 xc:none -fill '#223b5e' -draw 'roundrectangle 0,0 399,399 72,72' \
+            \( "$banner" -crop 390x176+96+12 +repage \) -gravity center -composite \
+            -resize "${size}x${size}" -strip -define png:exclude-chunks=date,time "$icon_dir/varnelle.png"
+    done
+}
+
+# install_user_menu_entry USER_HOME: the app's menu entry and icon in USER_HOME/.local/share,
+# starting the app scripts/run put in USER_HOME/.local/bin (the package's entry starts its own).
+install_user_menu_entry() {
+    local user_home="$1"
+    local share="$user_home/.local/share"
+    mkdir -p "$share/applications"
+    sed "s|^Exec=.*|Exec=\"$user_home/.local/bin/Varnelle\"|" "$VARNELLE_ROOT/packaging/varnelle.desktop" \
+        >"$share/applications/.varnelle.desktop.new"
+    mv "$share/applications/.varnelle.desktop.new" "$share/applications/varnelle.desktop"
+    make_app_icons "$share"
+    echo "   $share/applications/varnelle.desktop"
 }

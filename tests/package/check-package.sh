@@ -65,7 +65,8 @@ usr/share/icons/hicolor/128x128/apps/varnelle.png
 usr/share/icons/hicolor/256x256/apps/varnelle.png
 usr/share/icons/hicolor/48x48/apps/varnelle.png
 usr/share/man/man1/varnelle-render.1.gz
-usr/share/man/man1/varnelle.1.gz"
+usr/share/man/man1/varnelle.1.gz
+usr/share/metainfo/com.quorvane.varnelle.metainfo.xml"
 
 file_list() { (cd "$root" && find . -type f -printf '%P\n' | LC_ALL=C sort); }
 check "the package holds exactly the expected files" \
@@ -156,6 +157,14 @@ desktop_check() {
         test "$(identify -format '%wx%h' "$root/usr/share/icons/hicolor/256x256/apps/varnelle.png")" = 256x256
 }
 check "the menu entry starts varnelle with its 256x256 icon" desktop_check
+
+metainfo="$root/usr/share/metainfo/com.quorvane.varnelle.metainfo.xml"
+metainfo_check() {
+    appstreamcli validate --no-net --pedantic "$metainfo" &&
+        grep -q '<launchable type="desktop-id">varnelle.desktop</launchable>' "$metainfo" &&
+        grep -q 'Varnelle Key' "$metainfo"
+}
+check "the software-centre entry is valid (appstreamcli), launches varnelle.desktop, names Varnelle Key" metainfo_check
 
 check "lv2_validate on the installed LV2 bundle reports only JUCE's known errors" \
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle.lv2"
