@@ -10,7 +10,7 @@ VARNELLE_PACKAGES=(
     cmake ninja-build g++ pkg-config ccache git
     juce-modules-source juce-tools
     libcurl4-openssl-dev libflac-dev libfreetype-dev libasound2-dev
-    libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev
+    libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev libjack-jackd2-dev jackd2
     libgtest-dev libbenchmark-dev libfftw3-dev
     fonts-dejavu-core
     xvfb xauth x11-utils imagemagick xdotool python3

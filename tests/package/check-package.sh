@@ -91,6 +91,10 @@ depends_on() {
 check "Depends holds the linked libraries (dpkg-shlibdeps)" \
     depends_on libc6 libstdc++6 libfftw3-single3 libflac12 libcurl4 libfreetype6
 check "Depends holds the X libraries that JUCE opens at run time" depends_on libx11-6 libxext6
+jack_optional() {
+    ! grep -q 'libjack' <<<"$(field Depends)" && grep -q '^libjack-jackd2-0 ' <<<"$(field Recommends) "
+}
+check "JACK is recommended, not a dependency" jack_optional
 
 # Only the two programs are executable; the plug-ins' libraries are read-only data to dpkg.
 modes() {
