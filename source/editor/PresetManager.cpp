@@ -295,6 +295,14 @@ juce::String PresetManager::getFactoryPresetName (int index)
     return isFactoryPresetIndex (index) ? juce::String (factoryPresets[(size_t)index].name) : juce::String();
 }
 
+juce::MemoryBlock PresetManager::getFactoryPresetState (int index)
+{
+    if (!isFactoryPresetIndex (index))
+        return {};
+    const auto& preset = factoryPresets[(size_t)index];
+    return {preset.stateBlock, (size_t)preset.sizeInBytes};
+}
+
 bool PresetManager::loadFactoryPreset (int index)
 {
     if (!isFactoryPresetIndex (index))

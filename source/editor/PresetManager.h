@@ -126,6 +126,10 @@ public:
         is out of range. */
     static juce::String getFactoryPresetName (int index);
 
+    /** Factory preset `index`'s state block, exactly as compiled in (what a host's preset of
+        it must hold); empty when `index` is out of range. */
+    static juce::MemoryBlock getFactoryPresetState (int index);
+
     /** Restores factory preset `index`'s state block the way loadPreset restores a file's.
         Every parameter is set, so the result does not depend on the state before. False
         (nothing changed) when `index` is out of range. */

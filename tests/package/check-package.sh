@@ -51,10 +51,12 @@ usr/bin/varnelle-render
 usr/lib/lv2/Varnelle Key.lv2/dsp.ttl
 usr/lib/lv2/Varnelle Key.lv2/libVarnelle Key.so
 usr/lib/lv2/Varnelle Key.lv2/manifest.ttl
+usr/lib/lv2/Varnelle Key.lv2/presets.ttl
 usr/lib/lv2/Varnelle Key.lv2/ui.ttl
 usr/lib/lv2/Varnelle.lv2/dsp.ttl
 usr/lib/lv2/Varnelle.lv2/libVarnelle.so
 usr/lib/lv2/Varnelle.lv2/manifest.ttl
+usr/lib/lv2/Varnelle.lv2/presets.ttl
 usr/lib/lv2/Varnelle.lv2/ui.ttl
 usr/lib/vst3/Varnelle Key.vst3/Contents/x86_64-linux/Varnelle Key.so
 usr/lib/vst3/Varnelle.vst3/Contents/x86_64-linux/Varnelle.so

@@ -53,6 +53,8 @@ automation, state, the editor, allocations on the audio thread and repeated load
                            be given more than once; its plug-in URI is read from its manifest
   --lv2-uri URI            the URI to look for in every LV2 bundle instead
   --renderer PATH          the varnelle-render binary to compare with (default: next to this tool)
+  --presets PATH           the varnelle-presets binary whose factory preset values the LV2
+                           bundle's presets must give (default: none; the check is skipped)
   --maker-site URL         the site the plug-in's update check talks to (default: this build's
                            VARNELLE_MAKER_SITE). Editors are only opened if it is a loopback
                            address and the plug-in library carries it.
@@ -88,7 +90,7 @@ host) are suppressed.
 struct Options
 {
     juce::StringArray vst3, lv2;
-    juce::String lv2Uri, renderer, home;
+    juce::String lv2Uri, renderer, presets, home;
     juce::String makerSite = VARNELLE_HOSTCHECK_MAKER_SITE;
     int slowServerPort = -1; // -1: from the maker site
     bool noEditor = false, sanitizerBuild = builtWithSanitizer, help = false;
@@ -131,7 +133,7 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
         else if (arg == "--sanitizer-build")
             options.sanitizerBuild = true;
         else if (arg == "--vst3" || arg == "--lv2" || arg == "--lv2-uri" || arg == "--renderer" ||
-                 arg == "--maker-site" || arg == "--home")
+                 arg == "--presets" || arg == "--maker-site" || arg == "--home")
         {
             if (!value (text))
                 return false;
@@ -145,6 +147,8 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
                 options.lv2Uri = s;
             else if (arg == "--renderer")
                 options.renderer = s;
+            else if (arg == "--presets")
+                options.presets = s;
             else if (arg == "--home")
                 options.home = s;
             else
@@ -310,6 +314,8 @@ int runChecks (const Options& options, const std::string& scratch)
     settings.waitScale = options.sanitizerBuild ? 4 : 1;
     settings.makerSite = options.makerSite;
     settings.scratchFolder = juce::File (juce::String::fromUTF8 (scratch.c_str()));
+    if (options.presets.isNotEmpty())
+        settings.presetTool = juce::File::getCurrentWorkingDirectory().getChildFile (options.presets);
     settings.renderer = options.renderer.isNotEmpty()
                             ? juce::File::getCurrentWorkingDirectory().getChildFile (options.renderer)
                             : juce::File::getSpecialLocation (juce::File::currentExecutableFile)

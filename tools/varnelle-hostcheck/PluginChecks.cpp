@@ -409,23 +409,15 @@ void PluginChecker::runAll()
     checkLoading();
 
     const std::function<void()> checks[] = {
-        [this] { checkLatency(); },
-        [this] { checkBuses(); },
-        [this] { checkProcessing(); },
-        [this] { checkLargerBlockThanPrepared(); },
-        [this] { checkAgainstRenderer(); },
-        [this] { checkKey(); },
-        [this] { checkAutomation(); },
-        [this] { checkBypassAutomation(); },
-        [this] { checkHostBypass(); },
-        [this] { checkStateRoundTrip(); },
-        [this] { checkStateFromBackgroundThread(); },
-        [this] { checkEditor (false); },
-        [this] { checkEditor (true); },
-        [this] { checkEditorKeys(); },
-        [this] { checkNoAllocationOnAudioThread(); },
-        [this] { checkLoadUnload(); },
-        [this] { checkTwoCopies(); },
+        [this] { checkLatency(); },          [this] { checkBuses(); },
+        [this] { checkProcessing(); },       [this] { checkLargerBlockThanPrepared(); },
+        [this] { checkAgainstRenderer(); },  [this] { checkKey(); },
+        [this] { checkFactoryPresets(); },   [this] { checkAutomation(); },
+        [this] { checkBypassAutomation(); }, [this] { checkHostBypass(); },
+        [this] { checkStateRoundTrip(); },   [this] { checkStateFromBackgroundThread(); },
+        [this] { checkEditor (false); },     [this] { checkEditor (true); },
+        [this] { checkEditorKeys(); },       [this] { checkNoAllocationOnAudioThread(); },
+        [this] { checkLoadUnload(); },       [this] { checkTwoCopies(); },
     };
 
     // Once another copy of the plug-in has taken part, every further result would be about it.
@@ -949,6 +941,81 @@ void PluginChecker::checkKey()
     if (plugin.isVst3())
         compareWithRenderer ("key bus off: same output as Varnelle's varnelle-render, 48000 Hz stereo",
                              {{48000.0, 2}});
+}
+
+// The LV2 bundle lists the factory presets, which JUCE's LV2 host offers as programs; each
+// must give exactly the built-in preset's values (as varnelle-presets prints them).
+void PluginChecker::checkFactoryPresets()
+{
+    const juce::String title =
+        "the bundle's presets: the five factory presets, each giving the built-in one's "
+        "55 parameter values";
+    if (plugin.isVst3())
+        return;
+    if (!settings.presetTool.existsAsFile())
+    {
+        report.skip (tag(), title, "no --presets PATH");
+        return;
+    }
+
+    juce::ChildProcess tool;
+    if (!tool.start (juce::StringArray{settings.presetTool.getFullPathName(), "values"}))
+    {
+        report.add (tag(), title, {"cannot start " + settings.presetTool.getFullPathName()});
+        return;
+    }
+    juce::StringArray lines;
+    lines.addLines (tool.readAllProcessOutput());
+    lines.removeEmptyStrings();
+
+    juce::StringArray problems;
+    juce::String error;
+    auto instance = createInstance (48000.0, 512, error);
+    if (instance == nullptr || !prepare (*instance, 48000.0, 512, 2))
+    {
+        report.add (tag(), title, {"no prepared instance: " + error});
+        return;
+    }
+    if (lines.size() != 5)
+        problems.add ("varnelle-presets printed " + juce::String (lines.size()) + " presets");
+
+    for (const auto& line : lines)
+    {
+        juce::StringArray fields;
+        fields.addTokens (line, "\t", "");
+        const auto label = fields[0];
+        int program = -1;
+        for (int i = 0; i < instance->getNumPrograms(); ++i)
+            if (instance->getProgramName (i) == label)
+                program = i;
+        if (program < 0)
+        {
+            problems.add ("no preset \"" + label + "\"");
+            continue;
+        }
+        // The plug-in reports its new values to JUCE's LV2 host from its next blocks.
+        instance->setCurrentProgram (program);
+        processThrough (*instance, silence (2, 2048), fixedBlocks (512), 512);
+        int differing = 0;
+        for (int f = 1; f < fields.size(); ++f)
+        {
+            const auto id = fields[f].upToFirstOccurrenceOf ("=", false, false);
+            const float expected = fields[f].fromFirstOccurrenceOf ("=", false, false).getFloatValue();
+            for (int band = 0; band < numBands; ++band)
+                for (int slot = 0; slot < paramsPerBand; ++slot)
+                    if (parameterId (band, slot) == id &&
+                        !nearlyEqual (readRealValue (*instance, band, slot), expected))
+                    {
+                        if (++differing <= 2)
+                            problems.add ("\"" + label + "\": " + id + " reads " +
+                                          juce::String (readRealValue (*instance, band, slot)) + ", not " +
+                                          juce::String (expected));
+                    }
+        }
+        if (fields.size() != 1 + numBandParameters)
+            problems.add ("\"" + label + "\": " + juce::String (fields.size() - 1) + " values printed");
+    }
+    report.add (tag(), title, problems);
 }
 
 void PluginChecker::compareWithRenderer (const juce::String& title,

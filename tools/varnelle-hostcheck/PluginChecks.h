@@ -52,6 +52,7 @@ std::unique_ptr<juce::AudioPluginFormatManager> openPluginFormat (const PluginUn
 struct CheckSettings
 {
     juce::File renderer;                        // the varnelle-render binary
+    juce::File presetTool;                      // varnelle-presets; none: no preset check
     bool editorAllowed = false;                 // false: editor checks are skipped
     juce::String editorRefusal;                 // why, when they are
     bool realWindows = false;                   // a DISPLAY exists: editors go on the desktop
@@ -91,6 +92,7 @@ private:
     void checkLargerBlockThanPrepared();
     void checkAgainstRenderer();
     void checkKey();
+    void checkFactoryPresets();
 
     /** One comparison with varnelle-render: main channels, key channels (0: none; the
         renderer gets --key), or the main input as its own key (the renderer gets none). */
