@@ -141,6 +141,20 @@ install_bundle() {
     echo "   $target_parent/$name"
 }
 
+# install_user_vst3_presets PRESETS USER_HOME: the factory presets' .vstpreset files the build
+# wrote (PRESETS/<plug-in>/) where VST3 hosts look for a user's, under the same rule as the
+# plug-ins: not while a system-wide copy exists (its package carries them).
+install_user_vst3_presets() {
+    local presets="$1" user_home="$2" name target
+    [ -z "$(find_system_bundles)" ] || return 0
+    for name in "${VARNELLE_PLUGIN_NAMES[@]}"; do
+        [ -d "$presets/$name" ] || continue
+        target="$user_home/.vst3/presets/Quorvane Audio"
+        mkdir -p "$target"
+        install_bundle "$presets/$name" "$target"
+    done
+}
+
 # make_app_icons SHARE_DIR: the app's icon at 48, 128 and 256 pixels under SHARE_DIR/icons/hicolor:
 # the banner's mark, the five band bars, on a rounded square of the banner's own background
 # colour (so its translucent backdrop disappears into it).

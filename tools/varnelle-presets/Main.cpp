@@ -6,6 +6,9 @@
 //       writes BUNDLE/presets.ttl with one LV2 preset per factory preset ("Factory: Tame
 //       Harsh Peaks", ...), each holding its state block as JUCE's LV2 wrapper restores it, and
 //       lists them in BUNDLE/manifest.ttl (once: a second run finds them there).
+//   varnelle-presets states FOLDER
+//       writes each factory preset's state block as FOLDER/<label>.state and its parameter
+//       values as FOLDER/<label>.values, for varnelle-vst3-presets.
 //   varnelle-presets values
 //       prints each factory preset's label and parameter values (ID=VALUE in real units),
 //       one line each, for the tests that compare a host's presets with them.
@@ -58,6 +61,28 @@ int writeLv2Presets (const juce::File& bundle, const juce::String& uri)
     return 0;
 }
 
+// Beside each state block, its parameters' normalised values by name ("Band 1 Gain<TAB>0.5"),
+// exact as floats: a VST3 host reaches the plug-in's state only through those.
+int writeStates (const juce::File& folder)
+{
+    if (!folder.createDirectory())
+        return 1;
+    VarnelleAudioProcessor processor;
+    for (int i = 0; i < PresetManager::numFactoryPresets; ++i)
+    {
+        const auto state = PresetManager::getFactoryPresetState (i);
+        processor.setStateInformation (state.getData(), (int)state.getSize());
+        juce::String values;
+        for (auto* parameter : processor.getParameters())
+            values << parameter->getName (64) << "\t" << juce::String (parameter->getValue(), 9) << "\n";
+        if (!folder.getChildFile (labelOf (i) + ".state")
+                 .replaceWithData (state.getData(), state.getSize()) ||
+            !folder.getChildFile (labelOf (i) + ".values").replaceWithText (values, false, false, "\n"))
+            return 1;
+    }
+    return 0;
+}
+
 int printValues()
 {
     VarnelleAudioProcessor processor;
@@ -82,8 +107,10 @@ int main (int argc, char** argv)
     const juce::StringArray args (argv + 1, argc - 1);
     if (args.size() == 3 && args[0] == "lv2")
         return writeLv2Presets (juce::File (args[1]), args[2]);
+    if (args.size() == 2 && args[0] == "states")
+        return writeStates (juce::File (args[1]));
     if (args.size() == 1 && args[0] == "values")
         return printValues();
-    std::cerr << "usage: varnelle-presets lv2 BUNDLE URI | values" << std::endl;
+    std::cerr << "usage: varnelle-presets lv2 BUNDLE URI | states FOLDER | values" << std::endl;
     return 2;
 }
