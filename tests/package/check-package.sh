@@ -69,16 +69,16 @@ usr/share/icons/hicolor/48x48/apps/varnelle.png
 usr/share/man/man1/varnelle-render.1.gz
 usr/share/man/man1/varnelle.1.gz
 usr/share/metainfo/com.quorvane.varnelle.metainfo.xml
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Tame Harsh Peaks.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Tame Harsh Peaks.vstpreset"
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Clear Low-Mid Build-Up.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Lift Quiet Air.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Soften Sibilance.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Steady Low End.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Tame Harsh Peaks.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Clear Low-Mid Build-Up.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Lift Quiet Air.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Soften Sibilance.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Steady Low End.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Tame Harsh Peaks.vstpreset"
 
 file_list() { (cd "$root" && find . -type f -printf '%P\n' | LC_ALL=C sort); }
 check "the package holds exactly the expected files" \
@@ -175,16 +175,16 @@ desktop_check() {
 check "the menu entry starts varnelle with its 256x256 icon" desktop_check
 
 metainfo="$root/usr/share/metainfo/com.quorvane.varnelle.metainfo.xml
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory: Tame Harsh Peaks.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory: Tame Harsh Peaks.vstpreset"
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Clear Low-Mid Build-Up.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Lift Quiet Air.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Soften Sibilance.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Steady Low End.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Tame Harsh Peaks.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Clear Low-Mid Build-Up.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Lift Quiet Air.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Soften Sibilance.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Steady Low End.vstpreset
+usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Tame Harsh Peaks.vstpreset"
 metainfo_check() {
     appstreamcli validate --no-net --pedantic "$metainfo" &&
         grep -q '<launchable type="desktop-id">varnelle.desktop</launchable>' "$metainfo" &&

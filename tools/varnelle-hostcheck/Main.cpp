@@ -55,6 +55,8 @@ automation, state, the editor, allocations on the audio thread and repeated load
   --renderer PATH          the varnelle-render binary to compare with (default: next to this tool)
   --presets PATH           the varnelle-presets binary whose factory preset values the LV2
                            bundle's presets must give (default: none; the check is skipped)
+  --vst3-presets FOLDER    the build's .vstpreset files (FOLDER/<plug-in name>/), which must
+                           give them too (default: none; the VST3's check is skipped)
   --maker-site URL         the site the plug-in's update check talks to (default: this build's
                            VARNELLE_MAKER_SITE). Editors are only opened if it is a loopback
                            address and the plug-in library carries it.
@@ -90,7 +92,7 @@ host) are suppressed.
 struct Options
 {
     juce::StringArray vst3, lv2;
-    juce::String lv2Uri, renderer, presets, home;
+    juce::String lv2Uri, renderer, presets, vst3Presets, home;
     juce::String makerSite = VARNELLE_HOSTCHECK_MAKER_SITE;
     int slowServerPort = -1; // -1: from the maker site
     bool noEditor = false, sanitizerBuild = builtWithSanitizer, help = false;
@@ -133,7 +135,7 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
         else if (arg == "--sanitizer-build")
             options.sanitizerBuild = true;
         else if (arg == "--vst3" || arg == "--lv2" || arg == "--lv2-uri" || arg == "--renderer" ||
-                 arg == "--presets" || arg == "--maker-site" || arg == "--home")
+                 arg == "--presets" || arg == "--vst3-presets" || arg == "--maker-site" || arg == "--home")
         {
             if (!value (text))
                 return false;
@@ -149,6 +151,8 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
                 options.renderer = s;
             else if (arg == "--presets")
                 options.presets = s;
+            else if (arg == "--vst3-presets")
+                options.vst3Presets = s;
             else if (arg == "--home")
                 options.home = s;
             else
@@ -316,6 +320,9 @@ int runChecks (const Options& options, const std::string& scratch)
     settings.scratchFolder = juce::File (juce::String::fromUTF8 (scratch.c_str()));
     if (options.presets.isNotEmpty())
         settings.presetTool = juce::File::getCurrentWorkingDirectory().getChildFile (options.presets);
+    if (options.vst3Presets.isNotEmpty())
+        settings.vst3PresetFolder =
+            juce::File::getCurrentWorkingDirectory().getChildFile (options.vst3Presets);
     settings.renderer = options.renderer.isNotEmpty()
                             ? juce::File::getCurrentWorkingDirectory().getChildFile (options.renderer)
                             : juce::File::getSpecialLocation (juce::File::currentExecutableFile)

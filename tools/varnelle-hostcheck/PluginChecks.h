@@ -53,6 +53,7 @@ struct CheckSettings
 {
     juce::File renderer;                        // the varnelle-render binary
     juce::File presetTool;                      // varnelle-presets; none: no preset check
+    juce::File vst3PresetFolder;                // the build's .vstpreset files, a folder per plug-in
     bool editorAllowed = false;                 // false: editor checks are skipped
     juce::String editorRefusal;                 // why, when they are
     bool realWindows = false;                   // a DISPLAY exists: editors go on the desktop

@@ -7,11 +7,11 @@
 //       Harsh Peaks", ...), each holding its state block as JUCE's LV2 wrapper restores it, and
 //       lists them in BUNDLE/manifest.ttl (once: a second run finds them there).
 //   varnelle-presets states FOLDER
-//       writes each factory preset's state block as FOLDER/<label>.state and its parameter
-//       values as FOLDER/<label>.values, for varnelle-vst3-presets.
+//       writes each factory preset's state block as FOLDER/Factory - <name>.state and its
+//       parameter values as FOLDER/Factory - <name>.values, for varnelle-vst3-presets.
 //   varnelle-presets values
-//       prints each factory preset's label and parameter values (ID=VALUE in real units),
-//       one line each, for the tests that compare a host's presets with them.
+//       prints each factory preset's label and parameter values (ID=REAL/NORMALISED, in
+//       parameter order), one line each, for the tests that compare a host's presets with them.
 
 #include "editor/PresetManager.h"
 #include "engine/VarnelleAudioProcessor.h"
@@ -75,9 +75,11 @@ int writeStates (const juce::File& folder)
         juce::String values;
         for (auto* parameter : processor.getParameters())
             values << parameter->getName (64) << "\t" << juce::String (parameter->getValue(), 9) << "\n";
-        if (!folder.getChildFile (labelOf (i) + ".state")
-                 .replaceWithData (state.getData(), state.getSize()) ||
-            !folder.getChildFile (labelOf (i) + ".values").replaceWithText (values, false, false, "\n"))
+        // A VST3 host shows the file's name. No colon: Windows allows none in a file name, and
+        // Ardour's VST3 preset URIs split at colons.
+        const auto fileName = "Factory - " + PresetManager::getFactoryPresetName (i);
+        if (!folder.getChildFile (fileName + ".state").replaceWithData (state.getData(), state.getSize()) ||
+            !folder.getChildFile (fileName + ".values").replaceWithText (values, false, false, "\n"))
             return 1;
     }
     return 0;
@@ -94,7 +96,8 @@ int printValues()
         for (auto* parameter : processor.getParameters())
             if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter))
                 line << "\t" << ranged->getParameterID() << "="
-                     << juce::String (ranged->convertFrom0to1 (ranged->getValue()), 4);
+                     << juce::String (ranged->convertFrom0to1 (ranged->getValue()), 4) << "/"
+                     << juce::String (ranged->getValue(), 9);
         std::cout << line << "\n";
     }
     return 0;
