@@ -18,7 +18,7 @@ VARNELLE_PACKAGES=(
 )
 
 # What scripts/package needs on top, and scripts/test for its packaging test.
-VARNELLE_PACKAGING_PACKAGES=(dpkg-dev help2man lintian appstream desktop-file-utils)
+VARNELLE_PACKAGING_PACKAGES=(dpkg-dev help2man lintian appstream desktop-file-utils lilv-utils)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -174,17 +174,7 @@ desktop_check() {
 }
 check "the menu entry starts varnelle with its 256x256 icon" desktop_check
 
-metainfo="$root/usr/share/metainfo/com.quorvane.varnelle.metainfo.xml
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle Key/Factory - Tame Harsh Peaks.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Clear Low-Mid Build-Up.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Lift Quiet Air.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Soften Sibilance.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Steady Low End.vstpreset
-usr/share/vst3/presets/Quorvane Audio/Varnelle/Factory - Tame Harsh Peaks.vstpreset"
+metainfo="$root/usr/share/metainfo/com.quorvane.varnelle.metainfo.xml"
 metainfo_check() {
     appstreamcli validate --no-net --pedantic "$metainfo" &&
         grep -q '<launchable type="desktop-id">varnelle.desktop</launchable>' "$metainfo" &&
@@ -196,6 +186,16 @@ check "lv2_validate on the installed LV2 bundle reports only JUCE's known errors
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle.lv2"
 check "lv2_validate on the installed Varnelle Key reports only JUCE's known errors" \
     "$repo/tests/daw/lv2-validate.sh" "$root/usr/lib/lv2/Varnelle Key.lv2"
+# lilv, as LV2 hosts read the installed bundles, lists the five factory presets of each.
+lv2_presets_check() {
+    local uri listed
+    for uri in https://www.quorvane.com/plugins/varnelle https://www.quorvane.com/plugins/varnelle-key; do
+        listed="$(LV2_PATH="$root/usr/lib/lv2" lv2info "$uri" | grep -c '^[[:space:]]*Factory: ')"
+        [ "$listed" = 5 ] || { echo "$uri: $listed factory presets"; return 1; }
+    done
+}
+check "lv2info lists the five factory presets of each LV2 bundle" lv2_presets_check
+
 # JUCE's LV2 wrapper reads an unconnected port through a null pointer, so the key's ports
 # must not be optional.
 key_ports_check() {
