@@ -3,6 +3,9 @@
 # shellcheck shell=bash
 
 ardour_scanner=/usr/lib/ardour7/ardour-vst3-scanner
+# Where the session scripts find session-common.lua.
+VARNELLE_DAW_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+export VARNELLE_DAW_DIR
 for tool in ardour7-lua sox soxi "$ardour_scanner"; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "error: $tool is missing (Debian packages ardour and sox)" >&2

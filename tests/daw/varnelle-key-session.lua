@@ -15,46 +15,15 @@
 -- Lines starting with "info:" carry facts for the shell script; after a line starting with
 -- "varnelle-session error:" the script exits with status 1.
 
-local function env (name)
-	local v = os.getenv (name)
-	if v == nil or v == "" then
-		print ("varnelle-session error: " .. name .. " is not set")
-		os.exit (1)
-	end
-	return v
-end
+dofile (os.getenv ("VARNELLE_DAW_DIR") .. "/session-common.lua")
 
 local variant = env ("VARNELLE_VARIANT")
-local session_dir = env ("VARNELLE_SESSION_DIR")
 local export_dir = env ("VARNELLE_EXPORT_DIR")
 local seconds = tonumber (env ("VARNELLE_SECONDS"))
 local rate = tonumber (env ("VARNELLE_RATE"))
 local burst_start, burst_end = env ("VARNELLE_BURST"):match ("^(%S+) (%S+)$")
 
--- The stock "WAV" export preset (wav.preset, "WAV @ session-rate": 16-bit, shaped dither).
-local wav_preset = "75969a1c-3133-4694-864b-a1fa50e43348"
-
-local function fail (msg)
-	print ("varnelle-session error: " .. msg)
-	os.exit (1)
-end
-
-if AudioEngine:set_backend ("None (Dummy)", "", "") == nil then
-	fail ("Ardour's dummy backend is not available")
-end
-
--- The MIDNAM wait of varnelle-session.lua: the heap corruption ardour-check.sh describes.
-for _ = 1, 600 do
-	local f = io.popen ("grep -l -x MIDNAMLoader /proc/$PPID/task/*/comm 2>/dev/null | wc -l")
-	local n = f and f:read ("*l")
-	if f then f:close () end
-	if n == "0" then break end
-	ARDOUR.LuaAPI.usleep (100000)
-end
-
-if not create_session (session_dir, "varnelle-key", rate) then
-	fail ("cannot create a session in " .. session_dir)
-end
+open_session ("varnelle-key", rate)
 rate = Session:nominal_sample_rate ()
 print ("info: session-rate " .. rate)
 

@@ -11,33 +11,10 @@
 -- Output: "info: preset LABEL" per listed preset, "info: loaded LABEL" per loaded one, "info:
 -- done" at the end; "varnelle-session error: ..." on failure.
 
-local function fail (msg)
-	print ("varnelle-session error: " .. msg)
-	os.exit (1)
-end
-
-local function env (name)
-	local v = os.getenv (name)
-	if v == nil or v == "" then fail (name .. " is not set") end
-	return v
-end
+dofile (os.getenv ("VARNELLE_DAW_DIR") .. "/session-common.lua")
 
 local variant = env ("VARNELLE_VARIANT")
-
-if AudioEngine:set_backend ("None (Dummy)", "", "") == nil then
-	fail ("Ardour's dummy backend is not available")
-end
--- The MIDNAM wait of varnelle-session.lua (see there).
-for _ = 1, 600 do
-	local f = io.popen ("grep -l -x MIDNAMLoader /proc/$PPID/task/*/comm 2>/dev/null | wc -l")
-	local n = f and f:read ("*l")
-	if f then f:close () end
-	if n == "0" then break end
-	ARDOUR.LuaAPI.usleep (100000)
-end
-if not create_session (env ("VARNELLE_SESSION_DIR"), "varnelle-presets", 48000) then
-	fail ("cannot create a session")
-end
+open_session ("varnelle-presets", 48000)
 
 local tracks = Session:new_audio_track (2, 2, nil, 1, "Track", ARDOUR.PresentationInfo.max_order,
                                         ARDOUR.TrackMode.Normal, false)
